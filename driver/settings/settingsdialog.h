@@ -1,0 +1,60 @@
+#pragma once
+// Connection parameters of both links: the serial port to the instrument and
+// the TCP address of the CAD server. The widgets are the store; nothing is
+// saved, every start begins with the defaults.
+
+#include <QDialog>
+
+#include "types.h"
+
+class QComboBox;
+class QFormLayout;
+class QGroupBox;
+class QLineEdit;
+
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit SettingsDialog(QWidget *parent = nullptr);
+
+    // The serial parameters as the fields show them now.
+    PortSettings settings() const;
+    // The server address as typed (a host name or an address).
+    QString serverAddress() const;
+    // The server port; 0 when the field is empty or does not convert.
+    quint16 serverPort() const;
+
+    void retranslate();
+
+    // The fields, for the window that reads them and for tests.
+    QComboBox *portCombo() const { return m_port; }
+    QComboBox *baudRateCombo() const { return m_baudRate; }
+    QComboBox *dataBitsCombo() const { return m_dataBits; }
+    QComboBox *parityCombo() const { return m_parity; }
+    QComboBox *stopBitsCombo() const { return m_stopBits; }
+    QComboBox *flowControlCombo() const { return m_flowControl; }
+    QLineEdit *addressEdit() const { return m_address; }
+    QLineEdit *serverPortEdit() const { return m_serverPort; }
+    QGroupBox *serialGroup() const { return m_serialGroup; }
+    QGroupBox *serverGroup() const { return m_serverGroup; }
+
+private:
+    void fillParity();
+    void fillFlowControl();
+
+    QGroupBox *m_serialGroup = nullptr;
+    QFormLayout *m_serialForm = nullptr;
+    QComboBox *m_port = nullptr;
+    QComboBox *m_baudRate = nullptr;
+    QComboBox *m_dataBits = nullptr;
+    QComboBox *m_parity = nullptr;
+    QComboBox *m_stopBits = nullptr;
+    QComboBox *m_flowControl = nullptr;
+
+    QGroupBox *m_serverGroup = nullptr;
+    QFormLayout *m_serverForm = nullptr;
+    QLineEdit *m_address = nullptr;
+    QLineEdit *m_serverPort = nullptr;
+};
