@@ -1,0 +1,44 @@
+#pragma once
+// GeoCOM ASCII codec: request lines and reply decoding, free of any device so
+// that tests and the fuzzer can drive it directly.
+
+#include "types.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+namespace GeoCom {
+
+// "%R1Q,<rpc>:<p0>,<p1>...\r\n"; ints in decimal, doubles with 6 decimals.
+// Any other parameter type throws std::runtime_error with the translated
+// text "Unexpected type of QVariant: <type name>".
+QString buildRequest(RPC rpc, const QList<QVariant> &parameters);
+
+struct Reply {
+    enum Status {
+        Ok,          // return code 0 and every value the record needs
+        ErrorCode,   // non-zero return code (returnCode holds it)
+        Incomplete,  // return code 0 but values missing or not numbers
+        Unreadable,  // not a GeoCOM reply: the return code is not a number
+    };
+    Status status = Unreadable;
+    int returnCode = 0;
+    QVariant payload;  // invalid when the procedure has none
+};
+
+// Decodes one reply line as the answer to `rpc`. Only the text after the
+// first ':' is looked at; strings keep their double quotes.
+Reply decodeReply(RPC rpc, const QString &text);
+
+// The last line of `buffer` that ends with a line feed and holds more than
+// white space, without its line end; empty when there is none. A read that
+// gathered a late reply and the current one decodes only the current one.
+QByteArray lastCompleteLine(const QByteArray &buffer);
+
+// TMC_GetAngle5, TMC_GetSimpleMea and CSV_GetIntTemp: polls, whose failures
+// are normal and not reported.
+bool isPoll(RPC rpc);
+
+} // namespace GeoCom

@@ -1,0 +1,111 @@
+#pragma once
+// The instrument link: GeoCOM ASCII requests over a serial port, one request
+// and one reply line at a time, from the handler's own thread.
+//
+// Every pass of the run loop polls TMC_GetSimpleMea (unless the motor runs or
+// the start-up requests are still pending) and then serves one queued
+// request. Replies are decoded by geocom.h and reported through the three
+// signals, which the owner connects with Qt::QueuedConnection.
+//
+// Waiting for a reply is bounded (replyTimeout(), default 10 s, enough for
+// the slowest distance measurement): a request without a complete reply in
+// that time counts as failed and the next one goes out. stop() ends a pending
+// wait within one read slice (100 ms); what is still queued is written, each
+// with a short reply wait only, so stop() returns promptly even when the
+// instrument has gone silent. A port that fails underneath the link (adapter
+// unplugged) is reported once through errorResponse and ends the loop.
+
+#include "abstracthandler.h"
+#include "types.h"
+
+#include <QAtomicInt>
+#include <QByteArray>
+#include <QMutex>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+#include <QWaitCondition>
+
+class QSerialPort;
+
+typedef QPair<RPC, QString> RequestItem;
+
+class SerialPortHandler : public AbstractHandler<RequestItem>
+{
+    Q_OBJECT
+
+public:
+    SerialPortHandler();
+    ~SerialPortHandler() override;
+
+    // Opens and configures the port in the calling thread and moves it to the
+    // handler's thread. On failure errorString() holds "Port error %1: %2".
+    bool openPort(const PortSettings &settings);
+
+    // The six start-up requests (identification, temperature, EDM mode,
+    // clear distance, laser off). Call once after openPort, before start.
+    void queueStartupRequests();
+
+    // Formats the request line and queues it. Never blocks on the link for
+    // the two requests of the main window's poll, TMC_GetAngle5 and
+    // CSV_GetIntTemp: those are parked in a slot of their own (one per
+    // procedure; a newer poll replaces an older one) without taking the
+    // link's lock, and the link takes them over at the start of its next
+    // exchange unless the motor is active or anything else is queued, in
+    // which case the poll is dropped silently. Every other request takes the
+    // link's lock and so waits until the current exchange has ended.
+    // A parameter of a type other than int or double throws
+    // std::runtime_error (a programming error).
+    void enqueue(RPC rpc, const QList<QVariant> &parameters);
+
+    // Routes measurement replies to receivedBasePoint while on.
+    void setBasePointMode(bool on);
+
+    // Ends a pending reply wait at once and lets the loop drain the queue
+    // with short waits; returns when the loop has ended and the port is
+    // closed.
+    void stop() override;
+
+    // Bound on the wait for one reply line, in ms. Set before start.
+    void setReplyTimeout(int ms) { replyTimeoutMs = ms; }
+    int replyTimeout() const { return replyTimeoutMs; }
+
+signals:
+    void errorResponse(QString error);
+    void responseReceived(QPair<RPC, QVariant> value);
+    void receivedBasePoint(QPair<RPC, QVariant> pair);
+
+protected:
+    void exchange() override;
+    void closeDevice() override;
+    void readReply() override;
+    void writeNext() override;
+    bool checkError() override;
+
+    // Interprets one reply text as the answer to lastRpc.
+    void parseReply(const QString &reply);
+
+    QSerialPort *port = nullptr;
+    RPC lastRpc = RPC(-1);
+    bool awaitingReply = false;
+    bool motorActive = false;
+    bool startupPending = false;
+    bool basePointMode = false;
+
+private:
+    static bool isPollRpc(RPC rpc);
+    void takeOverPolls();
+    void failRequest(const QString &message);
+    bool portFailed();
+
+    int replyTimeoutMs = 10000;
+    int stopReplyTimeoutMs = 150;
+    QAtomicInt stopping;   // set by stop() before it waits for the lock
+    bool portBroken = false;
+    QWaitCondition workAvailable; // wakes an idle exchange (queue empty, poll suppressed)
+
+    // Polls parked by enqueue without the link's lock, guarded by pollMutex.
+    QMutex pollMutex;
+    QString parkedAngle;   // TMC_GetAngle5 line, empty when none
+    QString parkedTemp;    // CSV_GetIntTemp line, empty when none
+};
