@@ -1,0 +1,86 @@
+#include "geometry.h"
+
+#include <QDebug>
+
+#include <cmath>
+
+namespace {
+
+struct StationMatrix {
+    QMatrix4x4 matrix;      // identity until the server sends one
+    bool received = false;
+};
+
+StationMatrix &station()
+{
+    static StationMatrix s;
+    return s;
+}
+
+} // namespace
+
+void polarToCartesian(double hz, double v, double d, double &x, double &y, double &z)
+{
+    const double horizontal = d * std::sin(v);
+    x = horizontal * std::cos(hz);
+    y = horizontal * std::sin(hz);
+    z = d * std::cos(v);
+}
+
+QString formatAngle(double rad)
+{
+    if (!std::isfinite(rad))
+        return QString();
+    const double f = rad * 57.29577951308232;
+    const double degrees = std::trunc(f);
+    const double minutesExact = (f - degrees) * 60.0;
+    const double minutes = std::trunc(minutesExact);
+    const double seconds = (minutesExact - minutes) * 60.0;
+    return QStringLiteral("%1° %2′ %3″")
+        .arg(QString::number(static_cast<qint64>(degrees)),
+             QString::number(static_cast<qint64>(minutes)),
+             QString::number(seconds, 'f', 2));
+}
+
+void setStationMatrix(const QMatrix4x4 &m)
+{
+    station().matrix = m;
+    station().received = true;
+}
+
+void mapWithStationMatrix(double x, double y, double z, double &xOut, double &yOut, double &zOut)
+{
+    const QMatrix4x4 &m = station().matrix;
+    const float fx = static_cast<float>(x);
+    const float fy = static_cast<float>(y);
+    const float fz = static_cast<float>(z);
+    // m(row, column); every sum stays in float.
+    float r[3];
+    for (int row = 0; row < 3; ++row) {
+        float s = m(row, 0) * fx;
+        s = s + m(row, 1) * fy;
+        s = s + m(row, 2) * fz;
+        s = s + m(row, 3);
+        r[row] = s;
+    }
+    xOut = r[0];
+    yOut = r[1];
+    zOut = r[2];
+}
+
+bool logStationMatrix()
+{
+    const QMatrix4x4 &m = station().matrix;
+    for (int row = 0; row < 3; ++row) {
+        QString line;
+        for (int column = 0; column < 3; ++column)
+            line += QString::number(m(row, column), 'g', 6) + QLatin1Char(' ');
+        qDebug().noquote() << line.trimmed();
+    }
+    return station().received;
+}
+
+const QMatrix4x4 &stationMatrix()
+{
+    return station().matrix;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Measurement arithmetic of the driver: polar to Cartesian conversion, the
+// text form of an angle and the process-wide station matrix sent by the CAD
+// server. GUI thread only; the station matrix has no lock.
+
+#include <QMatrix4x4>
+#include <QString>
+
+// Converts a polar measurement to x, y, z in the instrument's own frame.
+// hz is the horizontal angle, v the zenith angle as the instrument delivers
+// it (0 straight up, pi/2 level), both in radians; d is the slope distance.
+// The x axis points to hz = 0, z upwards.
+void polarToCartesian(double hz, double v, double d, double &x, double &y, double &z);
+
+// Degrees, minutes and seconds: "57° 17′ 44.81″" for 1 rad. A non-finite
+// angle gives an empty text.
+QString formatAngle(double rad);
+
+// Stores the matrix (elements and type flags) and marks it received.
+void setStationMatrix(const QMatrix4x4 &m);
+
+// Maps a point through the stored matrix in single precision, without the
+// perspective row. Before the first matrix arrives this is the identity.
+void mapWithStationMatrix(double x, double y, double z, double &xOut, double &yOut, double &zOut);
+
+// Writes the rotation part of the stored matrix to the debug log, a row per
+// line; returns whether a matrix was received.
+bool logStationMatrix();
+
+// The stored matrix, for display and tests.
+const QMatrix4x4 &stationMatrix();
