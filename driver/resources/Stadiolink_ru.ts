@@ -1,0 +1,490 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU" sourcelanguage="en">
+<context>
+    <name>AbstractHandler</name>
+    <message>
+        <source>There are no errors</source>
+        <translation>Ошибок нет</translation>
+    </message>
+</context>
+<context>
+    <name>BasePoints</name>
+    <message>
+        <source>All basepoints have been measured</source>
+        <translation>Все базовые точки измерены</translation>
+    </message>
+    <message>
+        <source>Base points</source>
+        <translation>Базовые точки</translation>
+    </message>
+    <message>
+        <source>Calculate</source>
+        <translation>Рассчитать</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Информация</translation>
+    </message>
+    <message>
+        <source>It is necessary to measure more than two points</source>
+        <translation>Необходимо измерить более двух точек</translation>
+    </message>
+    <message>
+        <source>Max error:</source>
+        <translation>Макс. ошибка:</translation>
+    </message>
+    <message>
+        <source>Measure</source>
+        <translation>Измерить</translation>
+    </message>
+    <message>
+        <source>Min error:</source>
+        <translation>Мин. ошибка:</translation>
+    </message>
+    <message>
+        <source>More than two points must be included in the calculation</source>
+        <translation>В расчёт должно быть включено более двух точек</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Имя</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ок</translation>
+    </message>
+    <message>
+        <source>RMS:</source>
+        <translation>СКО:</translation>
+    </message>
+    <message>
+        <source>Rows:</source>
+        <translation>Строк:</translation>
+    </message>
+    <message>
+        <source>Used</source>
+        <translation>Используется</translation>
+    </message>
+    <message>
+        <source>Wait for the device to hover over the next point</source>
+        <translation>Дождитесь наведения девайса на следующую точку</translation>
+    </message>
+    <message>
+        <source>Weight</source>
+        <translation>Вес</translation>
+    </message>
+</context>
+<context>
+    <name>Client</name>
+    <message>
+        <source>A session with that name already exists. Replace with: %1 ?</source>
+        <translation>Сессия с таким именем уже существует. Заменить на: %1 ?</translation>
+    </message>
+    <message>
+        <source>Connection rejected</source>
+        <translation>Подключение отклонено</translation>
+    </message>
+    <message>
+        <source>Error: </source>
+        <translation>Ошибка: </translation>
+    </message>
+    <message>
+        <source>Network information</source>
+        <translation>Информация о сети</translation>
+    </message>
+    <message>
+        <source>Session error</source>
+        <translation>Ошибка сессии</translation>
+    </message>
+    <message>
+        <source>The server at the specified address was not found</source>
+        <translation>Сервер по указанному адресу не найден</translation>
+    </message>
+    <message>
+        <source>The server has closed the connection</source>
+        <translation>Сервер закрыл соединение</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>!Error! Client* = nullptr</source>
+        <translation>!Ошибка! Client* = nullptr</translation>
+    </message>
+    <message>
+        <source>!Error! SerialPortHandler* = nullptr</source>
+        <translation>!Ошибка! SerialPortHandler* = nullptr</translation>
+    </message>
+    <message>
+        <source>About the program</source>
+        <translation>О программе</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>Авто</translation>
+    </message>
+    <message>
+        <source>Base points</source>
+        <translation>Базовые точки</translation>
+    </message>
+    <message>
+        <source>Capture</source>
+        <translation>Захват</translation>
+    </message>
+    <message>
+        <source>Command error</source>
+        <translation>Ошибка команды</translation>
+    </message>
+    <message>
+        <source>Configure the serial port</source>
+        <translation>Настроить последовательный порт</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Подключить</translation>
+    </message>
+    <message>
+        <source>Connect to the serial port and to the server</source>
+        <translation>Подключиться к последовательному порту и к серверу</translation>
+    </message>
+    <message>
+        <source>Connected to the server</source>
+        <translation>Подключено к серверу</translation>
+    </message>
+    <message>
+        <source>Connection</source>
+        <translation>Подключение</translation>
+    </message>
+    <message>
+        <source>Connection error</source>
+        <translation>Ошибка подключения</translation>
+    </message>
+    <message>
+        <source>Connection error to the device</source>
+        <translation>Ошибка подключения к девайсу</translation>
+    </message>
+    <message>
+        <source>Couldn't connect to COM port: %1</source>
+        <translation>Не удалось подключиться к COM-порту: %1</translation>
+    </message>
+    <message>
+        <source>Couldn't connect to the server</source>
+        <translation>Не удалось подключиться к серверу</translation>
+    </message>
+    <message>
+        <source>Device Name: %1</source>
+        <translation>Имя девайса: %1</translation>
+    </message>
+    <message>
+        <source>Device name:</source>
+        <translation>Имя девайса:</translation>
+    </message>
+    <message>
+        <source>Device status</source>
+        <translation>Состояние девайса</translation>
+    </message>
+    <message>
+        <source>Device temperature: %1 %2</source>
+        <translation>Температура девайса: %1 %2</translation>
+    </message>
+    <message>
+        <source>Disconnect</source>
+        <translation>Отключить</translation>
+    </message>
+    <message>
+        <source>Disconnect from the serial port and server</source>
+        <translation>Отключиться от последовательного порта и сервера</translation>
+    </message>
+    <message>
+        <source>EDM mode is selected on the device: %1</source>
+        <translation>На девайсе выбран режим EDM: %1</translation>
+    </message>
+    <message>
+        <source>Enter the session name (otherwise the name will be %1)</source>
+        <translation>Введите имя сессии (иначе имя будет %1)</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>Fast repeated meas.</source>
+        <translation>Быстрое повторное изм.</translation>
+    </message>
+    <message>
+        <source>Group:</source>
+        <translation>Группа:</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Справка</translation>
+    </message>
+    <message>
+        <source>IR Average</source>
+        <translation>Усреднённый</translation>
+    </message>
+    <message>
+        <source>IR Fast</source>
+        <translation>Быстрый</translation>
+    </message>
+    <message>
+        <source>IR Precise</source>
+        <translation>Точный</translation>
+    </message>
+    <message>
+        <source>IR Precise Reflector Tape</source>
+        <translation>Точный (отражающая плёнка)</translation>
+    </message>
+    <message>
+        <source>IR Standard</source>
+        <translation>Стандартный</translation>
+    </message>
+    <message>
+        <source>IR Standard Reflector Tape</source>
+        <translation>Стандартный (отражающая плёнка)</translation>
+    </message>
+    <message>
+        <source>IR Tacking</source>
+        <translation>Слежение</translation>
+    </message>
+    <message>
+        <source>Init value</source>
+        <translation>Начальное значение</translation>
+    </message>
+    <message>
+        <source>Is unknown</source>
+        <translation>Неизвестно</translation>
+    </message>
+    <message>
+        <source>LO Average</source>
+        <translation>Дальний усреднённый</translation>
+    </message>
+    <message>
+        <source>LO Standard</source>
+        <translation>Дальний стандартный</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>Язык</translation>
+    </message>
+    <message>
+        <source>Stadiolink Driver</source>
+        <translation>Драйвер Stadiolink</translation>
+    </message>
+    <message>
+        <source>Measure</source>
+        <translation>Измерить</translation>
+    </message>
+    <message>
+        <source>Measurement error</source>
+        <translation>Ошибка измерения</translation>
+    </message>
+    <message>
+        <source>Not implemented</source>
+        <translation>Не реализовано</translation>
+    </message>
+    <message>
+        <source>Point name:</source>
+        <translation>Имя точки:</translation>
+    </message>
+    <message>
+        <source>RL Average</source>
+        <translation>Безотражательный усреднённый</translation>
+    </message>
+    <message>
+        <source>RL Standard</source>
+        <translation>Безотражательный стандартный</translation>
+    </message>
+    <message>
+        <source>RL Tracking</source>
+        <translation>Безотражательное слежение</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+    <message>
+        <source>Session</source>
+        <translation>Сессия</translation>
+    </message>
+    <message>
+        <source>Session and Measurement Management</source>
+        <translation>Управление сессиями и измерениями</translation>
+    </message>
+    <message>
+        <source>Session:</source>
+        <translation>Сессия:</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Speed:</source>
+        <translation>Скорость:</translation>
+    </message>
+    <message>
+        <source>Standard repeated meas.</source>
+        <translation>Стандартное повторное изм.</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Стоп</translation>
+    </message>
+    <message>
+        <source>The COM port is already open</source>
+        <translation>COM-порт уже открыт</translation>
+    </message>
+    <message>
+        <source>The COM port is closed</source>
+        <translation>COM-порт закрыт</translation>
+    </message>
+    <message>
+        <source>The base point for the measurement is not selected</source>
+        <translation>Базовая точка для измерения не выбрана</translation>
+    </message>
+    <message>
+        <source>The control is not in use yet</source>
+        <translation>Элемент управления пока не используется</translation>
+    </message>
+    <message>
+        <source>The device is connected</source>
+        <translation>Девайс подключён</translation>
+    </message>
+    <message>
+        <source>The laser is off</source>
+        <translation>Лазер выключен</translation>
+    </message>
+    <message>
+        <source>The laser is on</source>
+        <translation>Лазер включён</translation>
+    </message>
+    <message>
+        <source>There is no connection to the server</source>
+        <translation>Нет соединения с сервером</translation>
+    </message>
+    <message>
+        <source>To free</source>
+        <translation>Освободить</translation>
+    </message>
+    <message>
+        <source>To work with the Leica total station and transfer data to Velmora</source>
+        <translation>Для работы с тахеометром Leica и передачи данных в Velmora</translation>
+    </message>
+    <message>
+        <source>Tracking</source>
+        <translation>Слежение</translation>
+    </message>
+    <message>
+        <source>Type of measurement:</source>
+        <translation>Тип измерения:</translation>
+    </message>
+    <message>
+        <source>mm</source>
+        <translation>мм</translation>
+    </message>
+    <message>
+        <source>rad/s</source>
+        <translation>рад/с</translation>
+    </message>
+</context>
+<context>
+    <name>SerialPortHandler</name>
+    <message>
+        <source>Command error %1: error code %2</source>
+        <translation>Ошибка команды %1: код ошибки %2</translation>
+    </message>
+    <message>
+        <source>Port error %1: %2</source>
+        <translation>Ошибка порта %1: %2</translation>
+    </message>
+    <message>
+        <source>Unexpected type of QVariant: %1</source>
+        <translation>Неожиданный тип QVariant: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Baud rate:</source>
+        <translation>Скорость (бод):</translation>
+    </message>
+    <message>
+        <source>COM Port Settings</source>
+        <translation>Настройки COM-порта</translation>
+    </message>
+    <message>
+        <source>Data bits:</source>
+        <translation>Биты данных:</translation>
+    </message>
+    <message>
+        <source>Even</source>
+        <translation>Чётный</translation>
+    </message>
+    <message>
+        <source>Flow control:</source>
+        <translation>Управление потоком:</translation>
+    </message>
+    <message>
+        <source>Hardware</source>
+        <translation>Аппаратное</translation>
+    </message>
+    <message>
+        <source>IP address:</source>
+        <translation>IP-адрес:</translation>
+    </message>
+    <message>
+        <source>Mark</source>
+        <translation>Маркер</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Odd</source>
+        <translation>Нечётный</translation>
+    </message>
+    <message>
+        <source>Parity:</source>
+        <translation>Чётность:</translation>
+    </message>
+    <message>
+        <source>Port (server):</source>
+        <translation>Порт (сервер):</translation>
+    </message>
+    <message>
+        <source>Port:</source>
+        <translation>Порт:</translation>
+    </message>
+    <message>
+        <source>Server Connection Settings</source>
+        <translation>Настройки подключения к серверу</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Space</source>
+        <translation>Пробел</translation>
+    </message>
+    <message>
+        <source>Stop bits:</source>
+        <translation>Стоп-биты:</translation>
+    </message>
+    <message>
+        <source>XON/XOFF</source>
+        <translation>XON/XOFF</translation>
+    </message>
+</context>
+</TS>
