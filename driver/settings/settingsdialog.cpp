@@ -24,6 +24,30 @@ void setFormLabel(QFormLayout *form, QWidget *field, const QString &text)
         label->setText(text);
 }
 
+// QIntValidator lets a number above the top through as intermediate input
+// when it has no more digits than the top ("70000" against 65535); a port
+// field must refuse it outright.
+class PortValidator : public QIntValidator
+{
+public:
+    PortValidator(int bottom, int top, QObject *parent)
+        : QIntValidator(bottom, top, parent)
+    {
+    }
+
+    State validate(QString &input, int &pos) const override
+    {
+        const State state = QIntValidator::validate(input, pos);
+        if (state == Intermediate) {
+            bool ok = false;
+            const qlonglong value = input.trimmed().toLongLong(&ok);
+            if (ok && value > top())
+                return Invalid;
+        }
+        return state;
+    }
+};
+
 } // namespace
 
 SettingsDialog::SettingsDialog(QWidget *parent)
@@ -96,7 +120,7 @@ SettingsDialog::SettingsDialog(QWidget *parent)
 
     m_serverPort = new QLineEdit(QStringLiteral("5544"), m_serverGroup);
     m_serverPort->setObjectName(QStringLiteral("serverPortEdit"));
-    m_serverPort->setValidator(new QIntValidator(1, 65535, m_serverPort));
+    m_serverPort->setValidator(new PortValidator(1, 65535, m_serverPort));
     m_serverPort->setStyleSheet(QLatin1String(lineEditStyle));
     m_serverForm->addRow(tr("Port (server):"), m_serverPort);
 

@@ -1,0 +1,192 @@
+// Measurement arithmetic: zenith-angle conversion, angle text and the
+// single-precision station matrix.
+
+#include <QtTest>
+
+#include <cmath>
+
+#include "geometry.h"
+
+namespace {
+struct Xyz {
+    double x, y, z;
+};
+Xyz polar(double hz, double v, double d)
+{
+    Xyz r{};
+    polarToCartesian(hz, v, d, r.x, r.y, r.z);
+    return r;
+}
+Xyz mapped(double x, double y, double z)
+{
+    Xyz r{};
+    mapWithStationMatrix(x, y, z, r.x, r.y, r.z);
+    return r;
+}
+const double HalfPi = M_PI / 2;
+} // namespace
+
+class TestGeometry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Runs first: the station matrix is process-wide.
+    void stationMatrixBeforeAnyIsIdentityAndNotReceived()
+    {
+        QVERIFY(!logStationMatrix());
+        const Xyz p = mapped(10, 20, 30);
+        QCOMPARE(p.x, 10.0);
+        QCOMPARE(p.y, 20.0);
+        QCOMPARE(p.z, 30.0);
+        // The identity still narrows to float: 0.1 comes back as float(0.1).
+        const Xyz q = mapped(0.1, 0, 0);
+        QCOMPARE(q.x, 0.10000000149011612);
+        QVERIFY(q.x != 0.1);
+    }
+
+    void levelSightsLieInTheHorizontalPlane()
+    {
+        // Level with the instrument (zenith pi/2), 10 m ahead along hz = 0.
+        Xyz p = polar(0, HalfPi, 10);
+        QCOMPARE(p.x, 10.0);
+        QVERIFY(std::abs(p.y) < 1e-12);
+        QVERIFY(std::abs(p.z) < 1e-12);
+
+        // Turned a quarter to hz = pi/2: along y.
+        p = polar(HalfPi, HalfPi, 10);
+        QVERIFY(std::abs(p.x) < 1e-12);
+        QCOMPARE(p.y, 10.0);
+        QVERIFY(std::abs(p.z) < 1e-12);
+
+        // hz = pi: behind the instrument.
+        p = polar(M_PI, HalfPi, 10);
+        QVERIFY(std::abs(p.x + 10.0) < 1e-12);
+    }
+
+    void zenithZeroPointsStraightUpAndPiStraightDown()
+    {
+        Xyz p = polar(1.234, 0, 10);
+        QVERIFY(std::abs(p.x) < 1e-12);
+        QVERIFY(std::abs(p.y) < 1e-12);
+        QCOMPARE(p.z, 10.0);
+
+        p = polar(0, M_PI, 10);
+        QVERIFY(std::abs(p.x) < 1e-12);
+        QCOMPARE(p.z, -10.0);
+    }
+
+    void inclinedSightSplitsDistanceByZenithAngle()
+    {
+        // 60 degrees from the zenith, i.e. 30 degrees above level.
+        const double v = M_PI / 3;
+        const Xyz p = polar(M_PI / 4, v, 20);
+        const double horizontal = 20 * std::sin(v);
+        QVERIFY(std::abs(p.x - horizontal / std::sqrt(2.0)) < 1e-12);
+        QVERIFY(std::abs(p.y - horizontal / std::sqrt(2.0)) < 1e-12);
+        QVERIFY(std::abs(p.z - 10.0) < 1e-12);
+        // The slope distance is preserved.
+        QVERIFY(std::abs(std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z) - 20.0) < 1e-12);
+        // A zero distance is the instrument itself.
+        const Xyz o = polar(1, 1, 0);
+        QCOMPARE(o.x, 0.0);
+        QCOMPARE(o.z, 0.0);
+    }
+
+    void formatAngleWritesDegreesMinutesSeconds_data()
+    {
+        QTest::addColumn<double>("rad");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one radian") << 1.0 << QStringLiteral("57\u00B0 17\u2032 44.81\u2033");
+        QTest::newRow("zero") << 0.0 << QStringLiteral("0\u00B0 0\u2032 0.00\u2033");
+        QTest::newRow("right angle") << HalfPi << QStringLiteral("90\u00B0 0\u2032 0.00\u2033");
+        QTest::newRow("full turn less") << 6.283 << QStringLiteral("359\u00B0 59\u2032 21.78\u2033");
+        // One arc second and a half.
+        QTest::newRow("seconds only") << (1.5 / 3600.0) * M_PI / 180.0
+                                      << QStringLiteral("0\u00B0 0\u2032 1.50\u2033");
+    }
+    void formatAngleWritesDegreesMinutesSeconds()
+    {
+        QFETCH(double, rad);
+        QFETCH(QString, text);
+        QCOMPARE(formatAngle(rad), text);
+    }
+
+    void formatAngleOfNonFiniteValueIsEmpty()
+    {
+        QVERIFY(formatAngle(std::nan("")).isEmpty());
+        QVERIFY(formatAngle(INFINITY).isEmpty());
+    }
+
+    void storedMatrixTranslatesAndRotatesInFloat()
+    {
+        QMatrix4x4 m;
+        m.translate(1, 2, 3);
+        setStationMatrix(m);
+        QVERIFY(logStationMatrix());
+        Xyz p = mapped(10, 20, 30);
+        QCOMPARE(p.x, 11.0);
+        QCOMPARE(p.y, 22.0);
+        QCOMPARE(p.z, 33.0);
+
+        // A quarter turn about z with a translation: x' = -y + 100, y' = x.
+        QMatrix4x4 r(0, -1, 0, 100,
+                     1, 0, 0, 0,
+                     0, 0, 1, -5,
+                     0, 0, 0, 1);
+        setStationMatrix(r);
+        p = mapped(3, 4, 5);
+        QCOMPARE(p.x, 96.0);
+        QCOMPARE(p.y, 3.0);
+        QCOMPARE(p.z, 0.0);
+
+        // The fourth row is ignored: no perspective division.
+        QMatrix4x4 persp;
+        persp(3, 0) = 7;
+        persp(3, 3) = 2;
+        setStationMatrix(persp);
+        p = mapped(1, 2, 3);
+        QCOMPARE(p.x, 1.0);
+        QCOMPARE(p.y, 2.0);
+        QCOMPARE(p.z, 3.0);
+
+        // Large coordinates keep only float precision.
+        setStationMatrix(QMatrix4x4());
+        p = mapped(6500000.123, 0, 0);
+        QCOMPARE(p.x, double(float(6500000.123)));
+    }
+
+    void sumsAreEvaluatedInFloatInOrder()
+    {
+        // Terms chosen so that float and double results differ.
+        QMatrix4x4 m(1, 1, 0, 0.1f,
+                     0, 1, 0, 0,
+                     0, 0, 1, 0,
+                     0, 0, 0, 1);
+        setStationMatrix(m);
+        const Xyz p = mapped(16777216.0, 1.0, 0.0);
+        float expected = 1.0f * 16777216.0f;
+        expected = expected + 1.0f * 1.0f;
+        expected = expected + 0.0f;
+        expected = expected + 0.1f;
+        QCOMPARE(p.x, double(expected));
+        QVERIFY(p.x != 16777216.0 + 1.0 + 0.1);
+    }
+
+    void logWritesThreeRowsOfTheRotationPart()
+    {
+        QMatrix4x4 m(1.5, 2, 3, 40,
+                     4, 5, 6, 50,
+                     7, 8, 9.25, 60,
+                     0, 0, 0, 1);
+        setStationMatrix(m);
+        QTest::ignoreMessage(QtDebugMsg, "1.5 2 3");
+        QTest::ignoreMessage(QtDebugMsg, "4 5 6");
+        QTest::ignoreMessage(QtDebugMsg, "7 8 9.25");
+        QVERIFY(logStationMatrix());
+        QCOMPARE(stationMatrix(), m);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGeometry)
+#include "test_geometry.moc"
