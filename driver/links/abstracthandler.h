@@ -3,6 +3,7 @@
 // holds the mutex for one whole exchange, so GUI-thread enqueues never land
 // in the middle of a write/read; signals carry the results out.
 
+#include <QAtomicInt>
 #include <QCoreApplication>
 #include <QList>
 #include <QMutex>
@@ -28,7 +29,7 @@ public:
     virtual void stop()
     {
         {
-            QMutexLocker locker(&mutex);
+            OwnerLocker locker(this);
             stopRequested = true;
         }
         quit();
@@ -36,6 +37,26 @@ public:
     }
 
 protected:
+    // Takes the mutex from the owner's side. The run loop re-takes the mutex
+    // right after each exchange; an owner that announced itself here gets it
+    // first, so an enqueue waits for one exchange at most, never for many.
+    class OwnerLocker
+    {
+    public:
+        explicit OwnerLocker(AbstractHandler *handler) : h(handler)
+        {
+            h->ownersWaiting.fetchAndAddOrdered(1);
+            h->mutex.lock();
+            h->ownersWaiting.fetchAndAddOrdered(-1);
+        }
+        ~OwnerLocker() { h->mutex.unlock(); }
+        OwnerLocker(const OwnerLocker &) = delete;
+        OwnerLocker &operator=(const OwnerLocker &) = delete;
+
+    private:
+        AbstractHandler *h;
+    };
+
     virtual void exchange() = 0;
     virtual void closeDevice() = 0;
     virtual void readReply() = 0;
@@ -52,6 +73,8 @@ protected:
             if (checkError())
                 break;
             mutex.unlock();
+            while (ownersWaiting.loadAcquire() > 0)
+                QThread::yieldCurrentThread();
             mutex.lock();
         }
         mutex.unlock();
@@ -62,4 +85,5 @@ protected:
     QMutex mutex;
     QString lastError;
     bool stopRequested = false;
+    QAtomicInt ownersWaiting; // owner threads blocked in OwnerLocker
 };

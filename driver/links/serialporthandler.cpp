@@ -71,14 +71,14 @@ void SerialPortHandler::enqueue(RPC rpc, const QList<QVariant> &parameters)
         workAvailable.wakeAll();
         return;
     }
-    QMutexLocker locker(&mutex);
+    OwnerLocker locker(this);
     queue.append(qMakePair(rpc, line));
     workAvailable.wakeAll();
 }
 
 void SerialPortHandler::setBasePointMode(bool on)
 {
-    QMutexLocker locker(&mutex);
+    OwnerLocker locker(this);
     basePointMode = on;
 }
 

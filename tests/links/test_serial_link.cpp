@@ -1,0 +1,524 @@
+// The serial link driven byte for byte over a real pseudo-terminal: the test
+// plays the instrument.
+
+#include "linktesting.h"
+#include "ptypeer.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+const QByteArray kPoll = "%R1Q,2108:0,1\r\n";
+const QByteArray kClear = "%R1Q,2008:3,1\r\n";
+const QByteArray kNoDistance = "%R1P,0,0:1285,0.5,1.5,0";
+const QByteArray kDistance = "%R1P,0,0:0,0.5,1.5,12.25";
+const QByteArray kOk = "%R1P,0,0:0";
+} // namespace
+
+class TestSerialLink : public QObject
+{
+    Q_OBJECT
+
+private:
+    PtyPeer *peer = nullptr;
+    TestableHandler *link = nullptr;
+    LinkRecorder *rec = nullptr;
+
+    // Opens the link on the pty; with startup the six start-up requests go
+    // first. Items queued before start go out in the first passes.
+    void open(bool startup, int replyTimeoutMs = 5000)
+    {
+        peer = new PtyPeer;
+        QVERIFY(peer->isOpen());
+        link = new TestableHandler;
+        link->setReplyTimeout(replyTimeoutMs);
+        rec = new LinkRecorder(link);
+        QVERIFY2(link->openPort(ptySettings(peer->portName())), qPrintable(link->errorString()));
+        if (startup)
+            link->queueStartupRequests();
+    }
+    void start() { link->start(); }
+
+    // Answers the start-up requests with plausible values.
+    void answerStartup()
+    {
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        peer->reply("%R1P,0,0:0,3216936");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));
+        peer->reply("%R1P,0,0:0,\"TS16 A 1\\\" R500\"");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5011:\r\n"));
+        peer->reply("%R1P,0,0:0,23.47");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,2021:\r\n"));
+        peer->reply("%R1P,0,0:0,6");
+        QCOMPARE(peer->readLine(), kClear);
+        // The first poll waits for the answer to the clear.
+        QVERIFY(peer->staysSilent(300));
+        peer->reply(kOk);
+    }
+
+    // Answers polls without a distance until another request comes; returns it.
+    QByteArray nextNonPoll(int maxPolls = 50)
+    {
+        for (int i = 0; i < maxPolls; ++i) {
+            const QByteArray line = peer->readLine();
+            if (line != kPoll)
+                return line;
+            peer->reply(kNoDistance);
+        }
+        return QByteArray("(only polls)");
+    }
+
+private slots:
+    void cleanup()
+    {
+        if (link && link->isRunning()) {
+            // Keep the peer answering so a drain never waits for a reply.
+            std::atomic<bool> done{false};
+            std::thread answer([&] {
+                while (!done) {
+                    const QByteArray l = peer->readLine(50);
+                    if (!l.isEmpty())
+                        peer->reply(kNoDistance);
+                }
+            });
+            link->stop();
+            done = true;
+            answer.join();
+        }
+        delete rec;
+        delete link;
+        delete peer;
+        rec = nullptr;
+        link = nullptr;
+        peer = nullptr;
+    }
+
+    // --- opening -----------------------------------------------------------
+
+    void openFailureKeepsItsText()
+    {
+        TestableHandler h;
+        QVERIFY(!h.openPort(ptySettings(QStringLiteral("/dev/no-such-tty"))));
+        QVERIFY2(h.errorString().startsWith(QLatin1String("Port error /dev/no-such-tty: ")),
+                 qPrintable(h.errorString()));
+    }
+
+    // --- start-up ----------------------------------------------------------
+
+    void startupSequenceThenFailedPoll()
+    {
+        open(true);
+        start();
+        answerStartup();
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply("%R1P,0,0:1285");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
+        peer->reply(kOk);
+
+        QTRY_COMPARE(rec->responses.size(), 4);
+        QCOMPARE(rec->responses[0].first, CSV_GetInstrumentNo);
+        QCOMPARE(rec->responses[0].second, QVariant(3216936));
+        QCOMPARE(rec->responses[1].first, CSV_GetInstrumentName);
+        QCOMPARE(rec->responses[1].second.toString(), QStringLiteral("\"TS16 A 1\\\" R500\""));
+        QCOMPARE(rec->responses[2].first, CSV_GetIntTemp);
+        QCOMPARE(rec->responses[2].second.userType(), int(QMetaType::QString));
+        QCOMPARE(rec->responses[2].second.toString(), QStringLiteral("23.470"));
+        QCOMPARE(rec->responses[3].first, TMC_GetEdmMode);
+        QCOMPARE(rec->responses[3].second, QVariant(6));
+        QVERIFY(rec->errors.isEmpty());
+    }
+
+    void startupSequenceThenSuccessfulPoll()
+    {
+        open(true);
+        start();
+        answerStartup();
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kDistance);
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(TMC_GetSimpleMea).size(), 1);
+        const GetSimpleMea m = rec->responsesFor(TMC_GetSimpleMea).first().second.value<GetSimpleMea>();
+        QCOMPARE(m.hzAngle, 0.5);
+        QCOMPARE(m.vAngle, 1.5);
+        QCOMPARE(m.slopeDistance, 12.25);
+        // The laser request, held back by the clear, goes out next.
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:0\r\n"));
+        peer->reply(kOk);
+    }
+
+    void failedStartupClearKeepsPollingOff()
+    {
+        open(true);
+        start();
+        for (const char *l : {"%R1Q,5003:\r\n", "%R1Q,5004:\r\n", "%R1Q,5011:\r\n", "%R1Q,2021:\r\n"}) {
+            QCOMPARE(peer->readLine(), QByteArray(l));
+            peer->reply(kOk + ",1");
+        }
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply("%R1P,0,0:1293");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
+        peer->reply(kOk);
+        QVERIFY(peer->staysSilent(400));
+        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 2008: error code 1293")});
+    }
+
+    // --- polling and the queue ---------------------------------------------
+
+    void successfulPollsHoldBackTheQueue()
+    {
+        open(false);
+        link->enqueue(EDM_Laserpointer, {1});
+        start();
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(peer->readLine(), kPoll);
+            peer->reply(kDistance);
+            QCOMPARE(peer->readLine(), kClear);
+            peer->reply(kOk);
+        }
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:1\r\n"));
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(TMC_GetSimpleMea).size(), 3);
+    }
+
+    void queuedRequestsKeepTheirOrder()
+    {
+        open(false);
+        link->enqueue(TMC_SetEdmMode, {5});
+        link->enqueue(MOT_StopController, {});
+        link->enqueue(AUS_SetUserLockState, {0});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,2020:5\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6002:\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,18007:0\r\n"));
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(TMC_SetEdmMode).size(), 1);
+        QCOMPARE(rec->responsesFor(TMC_SetEdmMode).first().second, QVariant(true));
+    }
+
+    void motorSuppressesAllPolls()
+    {
+        open(false);
+        link->enqueue(MOT_StartController, {1});
+        link->enqueue(MOT_SetVelocity, {0.1, -0.25});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        // The motor runs: no poll goes ahead of the velocity any more.
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,6004:0.100000,-0.250000\r\n"));
+        peer->reply(kOk);
+        link->enqueue(TMC_GetAngle5, {1});
+        link->enqueue(CSV_GetIntTemp, {});
+        QVERIFY(peer->staysSilent(400));
+        link->enqueue(MOT_StopController, {});
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,6002:\r\n"));
+        peer->reply(kOk);
+        // Stopped: the link polls again; the window's polls were dropped.
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
+    }
+
+    void windowPollGoesOutWhenIdle()
+    {
+        open(false);
+        start();
+        QCOMPARE(peer->readLine(), kPoll);
+        link->enqueue(TMC_GetAngle5, {1});
+        link->enqueue(CSV_GetIntTemp, {});
+        peer->reply(kNoDistance);
+        // Taken over at the start of the next pass, behind that pass's poll.
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,2107:1\r\n"));
+        peer->reply("%R1P,0,0:0,1.069995191213058,1.000012316348839");
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,5011:\r\n"));
+        peer->reply("%R1P,0,0:0,23.5");
+        QTRY_COMPARE(rec->responsesFor(CSV_GetIntTemp).size(), 1);
+        QCOMPARE(rec->responsesFor(CSV_GetIntTemp).first().second.toString(), QStringLiteral("23.500"));
+        const TMC_HZ_V_ANG a = rec->responsesFor(TMC_GetAngle5).first().second.value<TMC_HZ_V_ANG>();
+        QCOMPARE(a.hzAngle, 1.069995191213058);
+        QCOMPARE(a.vAngle, 1.000012316348839);
+    }
+
+    void windowPollDroppedWhileSomethingIsQueued()
+    {
+        open(false);
+        start();
+        QCOMPARE(peer->readLine(), kPoll);
+        // While the poll's reply is awaited: the window's poll is parked at
+        // once, and a laser request blocks until the exchange is over.
+        std::atomic<bool> pollReturned{false};
+        std::thread poller([&] { link->enqueue(TMC_GetAngle5, {1}); pollReturned = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(pollReturned.load(), 2000);
+        poller.join();
+        std::atomic<bool> laserReturned{false};
+        std::thread laser([&] { link->enqueue(EDM_Laserpointer, {1}); laserReturned = true; });
+        QTRY_VERIFY(link->ownersBlocked() == 1);
+        QVERIFY(!laserReturned);
+        peer->reply(kNoDistance);
+        laser.join();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
+        QCOMPARE(peer->readLine(), kPoll);  // no 2107: it was dropped
+        peer->reply(kNoDistance);
+    }
+
+    // --- replies -----------------------------------------------------------
+
+    void failedRepliesOfPollsAreSilent()
+    {
+        open(false);
+        link->enqueue(AUS_SetUserLockState, {1});
+        start();
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply("%R1P,0,0:1285");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,18007:1\r\n"));
+        peer->reply("%R1P,0,0:1285");
+        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 18007: error code 1285")});
+        QVERIFY(rec->responses.isEmpty());
+    }
+
+    void fineAdjustQueuesLockInAtTheEnd()
+    {
+        open(false);
+        link->enqueue(AUS_SetUserLockState, {1});
+        link->enqueue(AUT_FineAdjust, {0.7853981633974483, 0.7853981633974483, 0});
+        link->enqueue(EDM_Laserpointer, {1});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,18007:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,9037:0.785398,0.785398,0\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,9013:\r\n"));
+        peer->reply(kOk);
+        QVERIFY(rec->errors.isEmpty());
+    }
+
+    void failedFineAdjustQueuesNothing()
+    {
+        open(false);
+        link->enqueue(AUT_FineAdjust, {0.7853981633974483, 0.7853981633974483, 0});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,9037:0.785398,0.785398,0\r\n"));
+        peer->reply("%R1P,0,0:8710");
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(peer->readLine(), kPoll);
+            peer->reply(kNoDistance);
+        }
+        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 9037: error code 8710")});
+    }
+
+    void basePointModeRoutesAndClearsInTheSameExchange()
+    {
+        open(false);
+        link->setBasePointMode(true);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+        peer->reply("%R1P,0,0:0,0.25,1.25,30.5,2");
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kDistance);  // a polled distance goes the same way
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->basePoints.size(), 2);
+        QCOMPARE(rec->basePoints[0].first, BAP_MeasDistanceAngle);
+        const MeasDistanceAngle m = rec->basePoints[0].second.value<MeasDistanceAngle>();
+        QCOMPARE(m.hzAngle, 0.25);
+        QCOMPARE(m.vAngle, 1.25);
+        QCOMPARE(m.slopeDistance, 30.5);
+        QCOMPARE(m.distMode, 2);
+        QCOMPARE(rec->basePoints[1].first, TMC_GetSimpleMea);
+        QVERIFY(rec->responses.isEmpty());
+
+        link->setBasePointMode(false);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+        peer->reply("%R1P,0,0:0,0.25,1.25,31.5,2");
+        QCOMPARE(peer->readLine(), kPoll);  // no clear out of base-point mode
+        peer->reply(kNoDistance);
+        QTRY_COMPARE(rec->responsesFor(BAP_MeasDistanceAngle).size(), 1);
+        QCOMPARE(rec->basePoints.size(), 2);
+    }
+
+    void splitReplyIsAssembled()
+    {
+        open(false);
+        link->enqueue(CSV_GetInstrumentNo, {});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,5003:\r\n"));
+        peer->write("%R1P,0,0");
+        QTest::qWait(250);  // longer than one read slice
+        peer->write(":0,32");
+        QTest::qWait(150);
+        peer->write("16936\r\n");
+        QTRY_COMPARE(rec->responses.size(), 1);
+        QCOMPARE(rec->responses[0].second, QVariant(3216936));
+    }
+
+    void shortSuccessRepliesCountAsFailed()
+    {
+        open(false);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        link->enqueue(CSV_GetInstrumentNo, {});
+        start();
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply("%R1P,0,0:0,1.2");  // distance missing: no clear follows
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,17017:2\r\n"));
+        peer->reply("%R1P,0,0:0,0.1,1.5,20.0");  // distance mode missing
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply("%R1P,0,0:0");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        peer->reply("%R1P,0,0:0");
+        QTRY_COMPARE(rec->errors.size(), 2);
+        QCOMPARE(rec->errors[0], QStringLiteral("Command error 17017: incomplete reply"));
+        QCOMPARE(rec->errors[1], QStringLiteral("Command error 5003: incomplete reply"));
+        QVERIFY(rec->responses.isEmpty());
+    }
+
+    void garbageIsNotASuccess()
+    {
+        open(false);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+        peer->reply("\x07?#garbage,1,2,3,4");
+        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 17017: unreadable reply")});
+        QVERIFY(rec->responses.isEmpty());
+    }
+
+    // --- bounded waits and stale input --------------------------------------
+
+    void unansweredRequestTimesOutAndTheNextGoesOut()
+    {
+        open(false, 400);
+        link->enqueue(CSV_GetInstrumentName, {});
+        link->enqueue(CSV_GetInstrumentNo, {});
+        start();
+        QCOMPARE(peer->readLine(), kPoll);  // unanswered poll: silent
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));  // unanswered
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        peer->reply("%R1P,0,0:0,42");
+        QTRY_COMPARE(rec->responses.size(), 1);
+        QCOMPARE(rec->responses[0].second, QVariant(42));
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5004: no reply")});
+    }
+
+    void lateReplyIsNotTakenForTheNextOne()
+    {
+        open(false, 400);
+        link->enqueue(MOT_StartController, {1});
+        link->enqueue(CSV_GetInstrumentNo, {});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);  // the motor runs: no polls, the link idles after this
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        QTRY_COMPARE(rec->errors.size(), 1);  // timed out
+        peer->reply("%R1P,0,0:0,999");        // ... and answered late
+        QTest::qWait(200);
+        link->enqueue(CSV_GetInstrumentName, {});
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));  // never answered
+        QTRY_COMPARE(rec->errors.size(), 2);
+        QCOMPARE(rec->errors[1], QStringLiteral("Command error 5004: no reply"));
+        QVERIFY(rec->responses.isEmpty());
+    }
+
+    void lastOfSeveralLinesIsDecoded()
+    {
+        open(false);
+        link->enqueue(CSV_GetInstrumentNo, {});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,5003:\r\n"));
+        peer->write("%R1P,0,0:0,111\r\n%R1P,0,0:0,222\r\n");
+        QTRY_COMPARE(rec->responses.size(), 1);
+        QCOMPARE(rec->responses[0].second, QVariant(222));
+    }
+
+    // --- stopping and failing ports -----------------------------------------
+
+    void stopEndsAPendingWaitPromptly()
+    {
+        open(false, 10000);
+        start();
+        QCOMPARE(peer->readLine(), kPoll);  // never answered
+        QElapsedTimer clock;
+        clock.start();
+        link->stop();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(link->isFinished());
+        QVERIFY(rec->errors.isEmpty());
+    }
+
+    void stopDrainsWhatIsQueued()
+    {
+        open(false);
+        link->enqueue(MOT_StartController, {1});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        QTest::qWait(100);
+        QList<QByteArray> lines;
+        std::atomic<bool> done{false};
+        std::thread answer([&] {
+            while (!done) {
+                const QByteArray l = peer->readLine(50);
+                if (!l.isEmpty()) {
+                    lines << l;
+                    peer->reply(kOk);
+                }
+            }
+        });
+        // Queued while the link holds its lock in an idle pass.
+        link->enqueue(EDM_Laserpointer, {0});
+        link->enqueue(AUS_SetUserLockState, {0});
+        link->enqueue(MOT_StopController, {});
+        link->stop();
+        done = true;
+        answer.join();
+        QCOMPARE(lines, (QList<QByteArray>{"%R1Q,1004:0\r\n", "%R1Q,18007:0\r\n", "%R1Q,6002:\r\n"}));
+    }
+
+    void unpluggedPortEndsTheLoopWithOneError()
+    {
+        open(false);
+        start();
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 5000);
+        QTRY_COMPARE(rec->errors.size(), 1);
+        QVERIFY2(rec->errors[0].startsWith(QLatin1String("Port error ")), qPrintable(rec->errors[0]));
+        QTest::qWait(200);
+        QCOMPARE(rec->errors.size(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        link->stop();
+        QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void badParameterTypeThrows()
+    {
+        open(false);
+        QVERIFY_EXCEPTION_THROWN(link->enqueue(EDM_Laserpointer, {QStringLiteral("1")}), std::runtime_error);
+        QVERIFY_EXCEPTION_THROWN(link->enqueue(TMC_GetAngle5, {true}), std::runtime_error);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialLink)
+#include "test_serial_link.moc"
