@@ -371,8 +371,16 @@ void MainWindowUi::setupUi(QMainWindow *window)
                                  logPane, upButton, leftButton, rightButton, downButton,
                                  speedSlider, measButton, trackingButton, autoButton,
                                  captureButton, edmModeCombo};
-    for (size_t i = 1; i < sizeof(tabOrder) / sizeof(tabOrder[0]); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // setTabOrder ignores a widget that takes no focus (the speed slider), so
+    // the chain links the focusable ones around it.
+    QWidget *previous = nullptr;
+    for (QWidget *w : tabOrder) {
+        if (w->focusPolicy() == Qt::NoFocus)
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
 
     window->adjustSize();
     window->resize(window->minimumSize());
