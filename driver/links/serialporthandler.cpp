@@ -164,9 +164,12 @@ void SerialPortHandler::writeNext()
 
     // Whatever is still in the input is a late answer to an earlier request;
     // it must not be taken for the answer to this one.
+    qint64 discarded = 0;
     for (int i = 0; i < 64 && port->waitForReadyRead(0); ++i)
-        port->readAll();
-    port->readAll();
+        discarded += port->readAll().size();
+    discarded += port->readAll().size();
+    if (discarded > 0)
+        lateReplyPossible = false;
     if (portFailed())
         return;
 
@@ -195,29 +198,37 @@ void SerialPortHandler::readReply()
     QByteArray buffer;
     QElapsedTimer clock;
     clock.start();
+    QElapsedTimer grace;  // started at the first line when a late reply may come
     for (;;) {
-        if (buffer.endsWith('\n')) {
+        if (buffer.endsWith('\n') || grace.isValid()) {
             const QByteArray line = GeoCom::lastCompleteLine(buffer);
             if (!line.isEmpty()) {
-                awaitingReply = false;
-                parseReply(QString::fromUtf8(line));
-                return;
+                if (lateReplyPossible && !grace.isValid())
+                    grace.start();
+                if (!grace.isValid() || grace.elapsed() >= kReadSliceMs) {
+                    awaitingReply = false;
+                    lateReplyPossible = false;
+                    parseReply(QString::fromUtf8(line));
+                    return;
+                }
             }
         }
         const bool stopRequestedNow = stopping.loadAcquire();
         const qint64 limit = stopRequestedNow ? qMin(stopReplyTimeoutMs, replyTimeoutMs) : replyTimeoutMs;
-        const qint64 left = limit - clock.elapsed();
-        if (left <= 0) {
+        // Once a line is in, only the grace slice is left to wait.
+        const qint64 left = grace.isValid() ? kReadSliceMs - grace.elapsed() : limit - clock.elapsed();
+        if (left <= 0 && !grace.isValid()) {
             awaitingReply = false;
             // A stop that cut the wait short is no failure of the instrument.
-            if (!stopRequestedNow)
+            if (!stopRequestedNow) {
+                lateReplyPossible = true;
                 failRequest(tr("Command error %1: no reply").arg(qint32(lastRpc)));
+            }
             return;
         }
-        if (port->waitForReadyRead(int(qBound<qint64>(1, left, kReadSliceMs))))
-            buffer += port->readAll();
-        else
-            buffer += port->readAll();
+        if (left > 0)
+            port->waitForReadyRead(int(qBound<qint64>(1, left, kReadSliceMs)));
+        buffer += port->readAll();
         if (portFailed()) {
             awaitingReply = false;
             return;

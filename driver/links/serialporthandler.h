@@ -12,7 +12,9 @@
 // that time counts as failed and the next one goes out. stop() ends a pending
 // wait within one read slice (100 ms); what is still queued is written, each
 // with a short reply wait only, so stop() returns promptly even when the
-// instrument has gone silent. A port that fails underneath the link (adapter
+// instrument has gone silent. Input still pending before a write is a late
+// reply and is discarded; when a read gathers several lines, the last one is
+// the answer. A port that fails underneath the link (adapter
 // unplugged) is reported once through errorResponse and ends the loop.
 
 #include "abstracthandler.h"
@@ -102,6 +104,10 @@ private:
     int stopReplyTimeoutMs = 150;
     QAtomicInt stopping;   // set by stop() before it waits for the lock
     bool portBroken = false;
+    // A request timed out and its reply may still come. The next read then
+    // waits one slice longer after its first line and decodes the last one,
+    // so the late reply is not taken for the answer to the request after it.
+    bool lateReplyPossible = false;
     QWaitCondition workAvailable; // wakes an idle exchange (queue empty, poll suppressed)
 
     // Polls parked by enqueue without the link's lock, guarded by pollMutex.

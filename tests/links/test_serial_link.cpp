@@ -440,6 +440,27 @@ private slots:
         QVERIFY(rec->responses.isEmpty());
     }
 
+    void lateReplyRightBeforeTheNextAnswer()
+    {
+        open(false, 400);
+        link->enqueue(MOT_StartController, {1});  // no polls in between
+        link->enqueue(CSV_GetInstrumentNo, {});
+        link->enqueue(CSV_GetInstrumentName, {});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));  // times out
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));
+        // The instrument finishes the old request first, then answers the new one.
+        peer->reply("%R1P,0,0:0,999");
+        QThread::msleep(30);
+        peer->reply("%R1P,0,0:0,\"TS30\"");
+        QTRY_COMPARE(rec->responses.size(), 1);
+        QCOMPARE(rec->responses[0].first, CSV_GetInstrumentName);
+        QCOMPARE(rec->responses[0].second.toString(), QStringLiteral("\"TS30\""));
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: no reply")});
+    }
+
     void lastOfSeveralLinesIsDecoded()
     {
         open(false);
