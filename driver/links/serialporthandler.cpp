@@ -7,6 +7,10 @@
 #include <QSerialPort>
 
 namespace {
+// GeoCOM's own return codes for what the link itself finds wrong with a
+// reply; reported with the same text as an error reply from the instrument.
+const int kNoReplyCode = 3077;      // GRC_COM_TIMEDOUT
+const int kCantDecodeCode = 3074;   // GRC_COM_CANT_DECODE
 // Longest single wait on the port; the stop request is looked at between
 // slices.
 const int kReadSliceMs = 100;
@@ -185,10 +189,11 @@ void SerialPortHandler::writeNext()
     awaitingReply = true;
 }
 
-void SerialPortHandler::failRequest(const QString &message)
+void SerialPortHandler::failRequest(int code)
 {
+    // Failed polls are normal (no distance yet, telescope moving).
     if (!GeoCom::isPoll(lastRpc))
-        emit errorResponse(message);
+        emit errorResponse(tr("Command error %1: error code %2").arg(qint32(lastRpc)).arg(code));
 }
 
 void SerialPortHandler::readReply()
@@ -222,7 +227,7 @@ void SerialPortHandler::readReply()
             // A stop that cut the wait short is no failure of the instrument.
             if (!stopRequestedNow) {
                 lateReplyPossible = true;
-                failRequest(tr("Command error %1: no reply").arg(qint32(lastRpc)));
+                failRequest(kNoReplyCode);
             }
             return;
         }
@@ -242,14 +247,11 @@ void SerialPortHandler::parseReply(const QString &reply)
     const GeoCom::Reply decoded = GeoCom::decodeReply(rpc, reply);
     switch (decoded.status) {
     case GeoCom::Reply::ErrorCode:
-        if (!GeoCom::isPoll(rpc))
-            emit errorResponse(tr("Command error %1: error code %2").arg(qint32(rpc)).arg(decoded.returnCode));
+        failRequest(decoded.returnCode);
         return;
     case GeoCom::Reply::Incomplete:
-        failRequest(tr("Command error %1: incomplete reply").arg(qint32(rpc)));
-        return;
     case GeoCom::Reply::Unreadable:
-        failRequest(tr("Command error %1: unreadable reply").arg(qint32(rpc)));
+        failRequest(kCantDecodeCode);
         return;
     case GeoCom::Reply::Ok:
         break;

@@ -9,7 +9,11 @@
 //
 // Waiting for a reply is bounded (replyTimeout(), default 10 s, enough for
 // the slowest distance measurement): a request without a complete reply in
-// that time counts as failed and the next one goes out. stop() ends a pending
+// that time counts as failed and the next one goes out. Failures the link
+// finds itself are reported like error replies, with GeoCOM's own codes:
+// "Command error <rpc>: error code 3077" (no reply in time) and 3074 (a
+// success reply with values missing or unreadable, or no GeoCOM reply at
+// all); the three polls fail silently as they do on error replies. stop() ends a pending
 // wait within one read slice (100 ms); what is still queued is written, each
 // with a short reply wait only, so stop() returns promptly even when the
 // instrument has gone silent. Input still pending before a write is a late
@@ -97,7 +101,7 @@ protected:
 private:
     static bool isPollRpc(RPC rpc);
     void takeOverPolls();
-    void failRequest(const QString &message);
+    void failRequest(int code);
     bool portFailed();
 
     int replyTimeoutMs = 10000;

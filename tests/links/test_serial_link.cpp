@@ -386,8 +386,8 @@ private slots:
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
         peer->reply("%R1P,0,0:0");
         QTRY_COMPARE(rec->errors.size(), 2);
-        QCOMPARE(rec->errors[0], QStringLiteral("Command error 17017: incomplete reply"));
-        QCOMPARE(rec->errors[1], QStringLiteral("Command error 5003: incomplete reply"));
+        QCOMPARE(rec->errors[0], QStringLiteral("Command error 17017: error code 3074"));
+        QCOMPARE(rec->errors[1], QStringLiteral("Command error 5003: error code 3074"));
         QVERIFY(rec->responses.isEmpty());
     }
 
@@ -398,7 +398,7 @@ private slots:
         start();
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
         peer->reply("\x07?#garbage,1,2,3,4");
-        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 17017: unreadable reply")});
+        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 17017: error code 3074")});
         QVERIFY(rec->responses.isEmpty());
     }
 
@@ -418,7 +418,7 @@ private slots:
         peer->reply("%R1P,0,0:0,42");
         QTRY_COMPARE(rec->responses.size(), 1);
         QCOMPARE(rec->responses[0].second, QVariant(42));
-        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5004: no reply")});
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5004: error code 3077")});
     }
 
     void lateReplyIsNotTakenForTheNextOne()
@@ -436,7 +436,7 @@ private slots:
         link->enqueue(CSV_GetInstrumentName, {});
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));  // never answered
         QTRY_COMPARE(rec->errors.size(), 2);
-        QCOMPARE(rec->errors[1], QStringLiteral("Command error 5004: no reply"));
+        QCOMPARE(rec->errors[1], QStringLiteral("Command error 5004: error code 3077"));
         QVERIFY(rec->responses.isEmpty());
     }
 
@@ -458,7 +458,7 @@ private slots:
         QTRY_COMPARE(rec->responses.size(), 1);
         QCOMPARE(rec->responses[0].first, CSV_GetInstrumentName);
         QCOMPARE(rec->responses[0].second.toString(), QStringLiteral("\"TS30\""));
-        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: no reply")});
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: error code 3077")});
     }
 
     void lastOfSeveralLinesIsDecoded()
