@@ -219,12 +219,16 @@ void SerialPortHandler::readReply()
             }
         }
         const bool stopRequestedNow = stopping.loadAcquire();
-        const qint64 limit = stopRequestedNow ? qMin(stopReplyTimeoutMs, replyTimeoutMs) : replyTimeoutMs;
+        qint64 limit = replyTimeoutMs;
+        if (stopRequestedNow)
+            limit = silentWhileStopping ? 0 : qMin(stopReplyTimeoutMs, replyTimeoutMs);
         // Once a line is in, only the grace slice is left to wait.
         const qint64 left = grace.isValid() ? kReadSliceMs - grace.elapsed() : limit - clock.elapsed();
         if (left <= 0 && !grace.isValid()) {
             awaitingReply = false;
             // A stop that cut the wait short is no failure of the instrument.
+            if (stopRequestedNow && clock.elapsed() >= stopReplyTimeoutMs)
+                silentWhileStopping = true;
             if (!stopRequestedNow) {
                 lateReplyPossible = true;
                 failRequest(kNoReplyCode);

@@ -112,6 +112,9 @@ private:
     // waits one slice longer after its first line and decodes the last one,
     // so the late reply is not taken for the answer to the request after it.
     bool lateReplyPossible = false;
+    // The instrument stayed silent after stop(): the rest of the queue is
+    // written without waiting for replies.
+    bool silentWhileStopping = false;
     QWaitCondition workAvailable; // wakes an idle exchange (queue empty, poll suppressed)
 
     // Polls parked by enqueue without the link's lock, guarded by pollMutex.

@@ -487,6 +487,23 @@ private slots:
         QVERIFY(rec->errors.isEmpty());
     }
 
+    void stopDrainsQuicklyFromASilentInstrument()
+    {
+        open(false, 5000);
+        for (int i = 0; i < 8; ++i)
+            link->enqueue(EDM_Laserpointer, {i % 2});
+        start();
+        QCOMPARE(peer->readLine(), kPoll);  // the instrument answers nothing more
+        QElapsedTimer clock;
+        clock.start();
+        link->stop();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        // Everything queued was still written.
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(peer->readLine(1000), QByteArray(i % 2 ? "%R1Q,1004:1\r\n" : "%R1Q,1004:0\r\n"));
+        QVERIFY(rec->errors.isEmpty());
+    }
+
     void stopDrainsWhatIsQueued()
     {
         open(false);
