@@ -35,6 +35,7 @@ SerialPortHandler::~SerialPortHandler()
 bool SerialPortHandler::openPort(const PortSettings &settings)
 {
     port = new QSerialPort;
+    portLabel = settings.portName;
     port->setPortName(settings.portName);
     port->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
     port->setDataBits(settings.dataBits);
@@ -154,7 +155,7 @@ bool SerialPortHandler::portFailed()
     }
     if (!portBroken) {
         portBroken = true;
-        emit errorResponse(tr("Port error %1: %2").arg(port->portName(), port->errorString()));
+        emit errorResponse(tr("Port error %1: %2").arg(portLabel, port->errorString()));
     }
     return true;
 }

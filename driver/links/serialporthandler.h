@@ -108,6 +108,7 @@ private:
     int stopReplyTimeoutMs = 150;
     QAtomicInt stopping;   // set by stop() before it waits for the lock
     bool portBroken = false;
+    QString portLabel;  // the port's name as the settings gave it
     // A request timed out and its reply may still come. The next read then
     // waits one slice longer after its first line and decodes the last one,
     // so the late reply is not taken for the answer to the request after it.

@@ -541,7 +541,8 @@ private slots:
         peer->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 5000);
         QTRY_COMPARE(rec->errors.size(), 1);
-        QVERIFY2(rec->errors[0].startsWith(QLatin1String("Port error ")), qPrintable(rec->errors[0]));
+        QVERIFY2(rec->errors[0].startsWith(QStringLiteral("Port error %1: ").arg(peer->portName())),
+                 qPrintable(rec->errors[0]));
         QTest::qWait(200);
         QCOMPARE(rec->errors.size(), 1);
         QElapsedTimer clock;
