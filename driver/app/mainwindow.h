@@ -1,0 +1,110 @@
+#pragma once
+// The driver's main window and controller of both links: the instrument link
+// (SerialPortHandler) and the server link (Client), each in its own thread.
+// User actions become GeoCOM requests; instrument replies become read-outs
+// and named points for the CAD server. GUI thread only.
+
+#include <QMainWindow>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+
+#include "mainwindowui.h"
+#include "types.h"
+
+class BasePoints;
+class Client;
+class QTimer;
+class SerialPortHandler;
+class SettingsDialog;
+
+// A base point is selected for measurement in the base points table.
+extern bool basePointSelected;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(const QString &deviceName = QString(), QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The one main window; set by its constructor, never cleared.
+    static MainWindow *instance();
+
+    // The server link while its thread runs; otherwise null, and a line in
+    // the log says so.
+    Client *client();
+    // The instrument link while its thread runs; otherwise null (logged).
+    SerialPortHandler *serialPortHandler();
+
+    // The base points dialog measures base points while on.
+    void setBasePointMode(bool on);
+    bool isBasePointMode() const { return basePointMode; }
+
+    // Appends the text and CR LF at the log pane's cursor.
+    void appendLog(const QString &text);
+
+    // Re-applies every text in the current language.
+    void retranslate();
+
+    // Widgets, dialogs and links, for the dialogs and tests that drive them.
+    MainWindowUi &ui() { return m_ui; }
+    SettingsDialog *settingsDialog() const { return m_settingsDialog; }
+    BasePoints *basePointsDialog() const { return m_basePoints; }
+    SerialPortHandler *serialLink() const { return m_serialPortHandler; }
+    Client *serverLink() const { return m_client; }
+    QTimer *pollTimer() const { return m_pollTimer; }
+    bool isMeasurePending() const { return measurePending; }
+    bool isTrackingActive() const { return trackingActive; }
+    bool isLaserOn() const { return laserOn; }
+
+public slots:
+    void openSerialPort();
+    void closeSerialPort();
+    void handlerTimeout();
+    void handlerMeasButtonClick();
+    void handlerPushButtonPressed();
+    void handlerPushButtonPeleased();
+    void handlerResponseReceived(QPair<RPC, QVariant> pair);
+    void handlerReceivedBasePoint(QPair<RPC, QVariant> pair);
+    void handlerTrckButtonClick();
+    void handlerActionLaserTriggered();
+    void handlerEdmModeChanged(int value);
+    void handlerSliderChanged(int value);
+    void handlerAutoButtonClick();
+    void handlerLockButtonClick();
+    void handlerErrorClient(ErrorInfo info);
+
+private:
+    void connectSignals();
+    void setControlsEnabled(bool on);
+    void connectToServer(const QString &host, quint16 port);
+    void disconnectFromServer();
+    void setServerStatus(bool on);
+    void fitFieldWidths(const QStringList &texts);
+    void handlerCommandError(const QString &text);
+
+    void measureAfterSessionConfirmed();
+    void showMeasurementInfo(const QString &sessionName, const QString &groupName,
+                             const QString &pointName, const QString &deviceName);
+    void setSessionField(const QString &name);
+    void setGroupField(const QString &name);
+    void sendMeasuredPoint(double hz, double v, double d);
+    MeasuringPoint pointFromFields(double hz, double v, double d) const;
+    void showStatus(const QString &text);
+
+    MainWindowUi m_ui;
+    SerialPortHandler *m_serialPortHandler = nullptr;
+    QTimer *m_pollTimer = nullptr;
+    Client *m_client = nullptr;
+    BasePoints *m_basePoints = nullptr;
+    SettingsDialog *m_settingsDialog = nullptr;
+    QString appName;
+    bool measurePending = false;
+    bool basePointMode = false;
+    bool trackingActive = false;
+    bool laserOn = false;
+    qint32 serialNumber = 0;
+    QString instrumentName;
+};
