@@ -1,0 +1,449 @@
+#include "basepoints.h"
+
+#include "basepointstable.h"
+#include "geometry.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <cfloat>
+#include <cmath>
+
+#include "serialporthandler.h"
+#if __has_include("mainwindow.h")
+#include "mainwindow.h"
+#define BASEPOINTS_HAVE_MAINWINDOW 1
+#endif
+#if __has_include("client.h")
+#include "client.h"
+#define BASEPOINTS_HAVE_CLIENT 1
+#endif
+
+namespace {
+
+const QString noResult = QStringLiteral("----");
+
+QString fixed7(double value)
+{
+    return QString::number(value, 'f', 7);
+}
+
+} // namespace
+
+BasePoints::BasePoints(QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(tr("Base points"));
+
+    m_table = new BasePointsTable(this);
+    m_table->setObjectName(QStringLiteral("basePointsTable"));
+    addColumns();
+
+    m_scrollArea = new QScrollArea(this);
+    m_scrollArea->setWidget(m_table);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scrollArea->verticalScrollBar()->installEventFilter(this);
+
+    connect(m_table, &BasePointsTable::resizeColumn, this, &BasePoints::resizeDialog);
+    connect(m_table, &BasePointsTable::updateTableSignal, this, &BasePoints::resizeDialog);
+    connect(m_table, &BasePointsTable::selected, this, [this] { setButtonsEnabled(true); });
+    connect(m_table, &BasePointsTable::deselected, this, [this] { setButtonsEnabled(false); });
+
+    m_measureButton = new QPushButton(tr("Measure"), this);
+    m_measureButton->setObjectName(QStringLiteral("measureButton"));
+    m_calculateButton = new QPushButton(tr("Calculate"), this);
+    m_calculateButton->setObjectName(QStringLiteral("calculateButton"));
+    m_okButton = new QPushButton(tr("Ok"), this);
+    m_okButton->setObjectName(QStringLiteral("okButton"));
+    m_cancelButton = new QPushButton(tr("Cancel"), this);
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    for (QPushButton *b : {m_measureButton, m_calculateButton, m_okButton, m_cancelButton})
+        b->setFocusPolicy(Qt::NoFocus);
+    connect(m_measureButton, &QPushButton::clicked, this, &BasePoints::onMeasureClicked);
+    connect(m_calculateButton, &QPushButton::clicked, this, &BasePoints::onCalculateClicked);
+    connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    m_rmsLabel = new QLabel(tr("RMS:"), this);
+    m_minLabel = new QLabel(tr("Min error:"), this);
+    m_maxLabel = new QLabel(tr("Max error:"), this);
+    m_rmsField = new QLineEdit(this);
+    m_rmsField->setObjectName(QStringLiteral("rmsField"));
+    m_minField = new QLineEdit(this);
+    m_minField->setObjectName(QStringLiteral("minErrorField"));
+    m_maxField = new QLineEdit(this);
+    m_maxField->setObjectName(QStringLiteral("maxErrorField"));
+    for (QLineEdit *f : {m_rmsField, m_minField, m_maxField})
+        f->setReadOnly(true);
+    fitLabelWidths();
+
+    auto *row1 = new QHBoxLayout;
+    row1->addWidget(m_rmsLabel);
+    row1->addWidget(m_rmsField);
+    row1->addStretch();
+    m_rowsLabel = new QLabel(tr("Rows:"), this);
+    m_rowsSpin = new QSpinBox(this);
+    m_rowsSpin->setObjectName(QStringLiteral("rowsSpinBox"));
+    row1->addWidget(m_rowsLabel);
+    row1->addWidget(m_rowsSpin);
+    connect(m_rowsSpin, QOverload<int>::of(&QSpinBox::valueChanged), this, &BasePoints::resizeDialog);
+    m_rowsSpin->setMinimum(1);
+    m_rowsSpin->setMaximum(2147483647);
+    m_rowsSpin->setValue(10);
+    const int fieldWidth = m_rmsField->sizeHint().width();
+    for (QLineEdit *f : {m_rmsField, m_minField, m_maxField})
+        f->setMaximumWidth(fieldWidth);
+
+    auto *row2 = new QHBoxLayout;
+    row2->addWidget(m_minLabel);
+    row2->addWidget(m_minField);
+    row2->addStretch();
+    auto *row3 = new QHBoxLayout;
+    row3->addWidget(m_maxLabel);
+    row3->addWidget(m_maxField);
+    row3->addStretch();
+    auto *row4 = new QHBoxLayout;
+    row4->addWidget(m_measureButton);
+    row4->addWidget(m_calculateButton);
+    auto *row5 = new QHBoxLayout;
+    row5->addStretch();
+    row5->addWidget(m_okButton);
+    row5->addWidget(m_cancelButton);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_scrollArea);
+    layout->addLayout(row1);
+    layout->addLayout(row2);
+    layout->addLayout(row3);
+    layout->addLayout(row4);
+    layout->addLayout(row5);
+
+    setButtonsEnabled(false);
+}
+
+BasePoints::~BasePoints() = default;
+
+void BasePoints::addColumns()
+{
+    m_table->addColumn(QStringLiteral("\u2116"));
+    m_table->addColumn(tr("Name"));
+    m_table->addColumn(tr("Used"));
+    m_table->addColumn(tr("Weight"));
+    m_table->addColumn(QStringLiteral("dX"));
+    m_table->addColumn(QStringLiteral("dY"));
+    m_table->addColumn(QStringLiteral("dZ"));
+    m_table->addColumn(QStringLiteral("D"));
+}
+
+void BasePoints::fitLabelWidths()
+{
+    const int w = qMax(m_maxLabel->sizeHint().width(), m_minLabel->sizeHint().width());
+    for (QLabel *l : {m_rmsLabel, m_minLabel, m_maxLabel})
+        l->setFixedWidth(w);
+}
+
+void BasePoints::setButtonsEnabled(bool enabled)
+{
+    m_measureButton->setEnabled(enabled);
+    m_calculateButton->setEnabled(enabled);
+}
+
+static void logLine(const QString &text)
+{
+#ifdef BASEPOINTS_HAVE_MAINWINDOW
+    if (MainWindow *w = MainWindow::instance())
+        w->appendLog(text);
+    else
+        qWarning("%s", qPrintable(text));
+#else
+    qWarning("%s", qPrintable(text));
+#endif
+}
+
+void BasePoints::addBasePoint(const MeasuringPoint &pt)
+{
+    auto *row = new BasePointRow;
+    row->knownX = pt.x;
+    row->knownY = pt.y;
+    row->knownZ = pt.z;
+    row->cells[NumberColumn] = new TextCell(QString("%1").arg(m_table->rows.size() + 1));
+    row->cells[NameColumn] = new TextCell(pt.pointName);
+    row->cells[UsedColumn] = new CheckBoxCell(true);
+    row->cells[WeightColumn] = new EditCell(QStringLiteral("1"), m_table);
+    for (int c = DXColumn; c <= DColumn; ++c)
+        row->cells[c] = new TextCell(noResult);
+    m_table->addRow(row);
+}
+
+void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
+{
+    m_table->measuring = false;
+    m_measureButton->setEnabled(true);
+
+    BasePointRow *row = m_table->currentRow;
+    if (!row) {
+        // The selection was cleared while the measurement was on its way:
+        // there is no row to store it in.
+        logLine(tr("Base point measurement without a selected row ignored: x %1, y %2, z %3")
+                    .arg(fixed7(pt.x), fixed7(pt.y), fixed7(pt.z)));
+        m_table->update();
+        return;
+    }
+    if (row->selected)
+        m_table->toggleSelection(row);
+    row->measured = true;
+    for (Cell *cell : row->cells) {
+        if (cell)
+            cell->background = basePointMeasuredColor();
+    }
+    row->measuredX = pt.x;
+    row->measuredY = pt.y;
+    row->measuredZ = pt.z;
+
+    const int n = m_table->rows.size();
+    int measuredCount = 0;
+    for (const BasePointRow *r : m_table->rows)
+        measuredCount += r->measured ? 1 : 0;
+
+    if (measuredCount < n) {
+        int pos = row->position;
+        for (int step = 0; step < n; ++step) {
+            pos = (pos + 1) % n;
+            BasePointRow *next = m_table->rows[pos];
+            if (!next->measured) {
+                m_table->toggleSelection(next);
+                m_table->currentRow = next;
+                break;
+            }
+        }
+        m_table->update();
+    } else {
+        m_table->currentRow = nullptr;
+        m_table->update();
+        QMessageBox::information(this, tr("Information"), tr("All basepoints have been measured"),
+                                 QMessageBox::Ok);
+    }
+}
+
+void BasePoints::onMeasureClicked()
+{
+    m_table->measuring = true;
+    m_measureButton->setEnabled(false);
+#ifdef BASEPOINTS_HAVE_MAINWINDOW
+    MainWindow *w = MainWindow::instance();
+    SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr;
+    if (!handler)
+        return;
+    handler->enqueue(BAP_MeasDistanceAngle, QList<QVariant>() << QVariant(2));
+#endif
+}
+
+void BasePoints::onCalculateClicked()
+{
+    QList<MeasuringPoint> measuredPoints;
+    QList<MeasuringPoint> knownPoints;
+    QList<double> weights;
+    int measuredRows = 0;
+
+    for (const BasePointRow *row : m_table->rows) {
+        if (!row->measured)
+            continue;
+        ++measuredRows;
+        const CheckBoxCell *used = row->usedCell();
+        if (!used || !used->checked)
+            continue;
+        MeasuringPoint m;
+        m.x = row->measuredX;
+        m.y = row->measuredY;
+        m.z = row->measuredZ;
+        measuredPoints.append(m);
+        MeasuringPoint k;
+        k.x = row->knownX;
+        k.y = row->knownY;
+        k.z = row->knownZ;
+        knownPoints.append(k);
+        // One weight per participating row, in step with the point lists.
+        const EditCell *weight = row->weightCell();
+        QString text = weight ? weight->text : QString();
+        text.replace(QLatin1Char(','), QLatin1Char('.'));
+        weights.append(text.toDouble());
+    }
+
+    if (measuredRows < 3) {
+        QMessageBox::critical(this, tr("Error"), tr("It is necessary to measure more than two points"),
+                              QMessageBox::Ok);
+        return;
+    }
+    if (measuredPoints.size() < 3) {
+        QMessageBox::critical(this, tr("Error"),
+                              tr("More than two points must be included in the calculation"),
+                              QMessageBox::Ok);
+        return;
+    }
+#if defined(BASEPOINTS_HAVE_MAINWINDOW) && defined(BASEPOINTS_HAVE_CLIENT)
+    MainWindow *w = MainWindow::instance();
+    Client *client = w ? w->client() : nullptr;
+    if (!client)
+        return;
+    client->sendBasePointSet(measuredPoints, knownPoints, weights);
+#endif
+}
+
+void BasePoints::updateResiduals()
+{
+    int counted = 0;
+    double sumSquares = 0.0;
+    double minD = DBL_MAX;
+    double maxD = DBL_MIN;
+
+    for (BasePointRow *row : m_table->rows) {
+        if (!row->measured) {
+            // Nothing measured, nothing to compare: the row keeps "----".
+            for (int c = DXColumn; c <= DColumn; ++c) {
+                if (TextCell *t = row->textCell(c))
+                    t->text = noResult;
+            }
+            continue;
+        }
+        double X = 0.0, Y = 0.0, Z = 0.0;
+        mapWithStationMatrix(row->measuredX, row->measuredY, row->measuredZ, X, Y, Z);
+        const double dX = row->knownX - X;
+        const double dY = row->knownY - Y;
+        const double dZ = row->knownZ - Z;
+        const double D = std::sqrt(dX * dX + dY * dY + dZ * dZ);
+        ++counted;
+        sumSquares += D * D;
+        minD = std::min(minD, D);
+        maxD = std::max(maxD, D);
+        const double values[4] = {dX, dY, dZ, D};
+        for (int i = 0; i < 4; ++i) {
+            if (TextCell *t = row->textCell(DXColumn + i))
+                t->text = fixed7(values[i]);
+        }
+    }
+
+    logStationMatrix();
+    m_table->updateColumnWidths();
+    m_table->update();
+    emit m_table->updateTableSignal();
+
+    if (counted == 0) {
+        m_rmsField->clear();
+        m_minField->clear();
+        m_maxField->clear();
+    } else {
+        m_rmsField->setText(fixed7(std::sqrt(sumSquares / counted)));
+        m_minField->setText(fixed7(minD));
+        m_maxField->setText(fixed7(maxD));
+    }
+
+    m_table->updateColumnWidths();
+    m_table->update();
+    emit m_table->updateTableSignal();
+}
+
+void BasePoints::resizeDialog()
+{
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+
+    QScrollBar *bar = m_scrollArea->verticalScrollBar();
+    const int frame = m_scrollArea->frameWidth();
+    const int w = m_table->sizeHint().width() + (bar->isVisible() ? bar->width() : 0) + 2 * frame;
+    m_scrollArea->setMinimumWidth(w);
+
+    int h;
+    if (m_table->rows.size() > m_rowsSpin->value())
+        h = m_rowsSpin->value() * m_table->rowHeight + m_table->headerHeight;
+    else
+        h = m_table->sizeHint().height() + 2 * frame;
+    m_scrollArea->setFixedHeight(h);
+
+    adjustSize();
+    setFixedSize(size());
+}
+
+bool BasePoints::eventFilter(QObject *object, QEvent *event)
+{
+    if (m_scrollArea && object == m_scrollArea->verticalScrollBar()
+        && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        resizeDialog();
+    return QDialog::eventFilter(object, event);
+}
+
+void BasePoints::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (BasePointRow *row = m_table->currentRow) {
+        if (row->selected)
+            m_table->toggleSelection(row);
+        m_table->currentRow = nullptr;
+        setButtonsEnabled(false);
+        m_table->update();
+    }
+    if (m_table->editing && m_table->activeEditor)
+        emit m_table->activeEditor->editingFinished();
+}
+
+void BasePoints::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    resizeDialog();
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    m_table->stretchColumns(m_scrollArea->width());
+    resizeDialog();
+    if (QWidget *p = parentWidget()) {
+        const QPoint c = p->geometry().center();
+        move(c.x() - width() / 2, c.y() - height() / 2);
+    }
+#ifdef BASEPOINTS_HAVE_MAINWINDOW
+    MainWindow *w = MainWindow::instance();
+    if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
+        handler->setBasePointMode(true);
+        w->setBasePointMode(true);
+    }
+#endif
+}
+
+void BasePoints::hideEvent(QHideEvent *event)
+{
+    QDialog::hideEvent(event);
+#ifdef BASEPOINTS_HAVE_MAINWINDOW
+    MainWindow *w = MainWindow::instance();
+    if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
+        handler->setBasePointMode(false);
+        w->setBasePointMode(false);
+    }
+#endif
+}
+
+void BasePoints::retranslate()
+{
+    setWindowTitle(tr("Base points"));
+    m_table->headers.clear();
+    addColumns();
+    m_table->updateColumnWidths();
+    m_measureButton->setText(tr("Measure"));
+    m_calculateButton->setText(tr("Calculate"));
+    m_okButton->setText(tr("Ok"));
+    m_cancelButton->setText(tr("Cancel"));
+    m_rmsLabel->setText(tr("RMS:"));
+    m_minLabel->setText(tr("Min error:"));
+    m_maxLabel->setText(tr("Max error:"));
+    fitLabelWidths();
+    m_rowsLabel->setText(tr("Rows:"));
+    resizeDialog();
+}

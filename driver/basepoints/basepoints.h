@@ -1,0 +1,68 @@
+#pragma once
+// The dialog in which the operator measures the base points sent by the CAD
+// server, asks the server for the station matrix and reads the deviations.
+// GUI thread only.
+
+#include <QDialog>
+
+#include "types.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+class BasePointsTable;
+
+class BasePoints : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit BasePoints(QWidget *parent = nullptr);
+    ~BasePoints() override;
+
+    // A base point sent by the server: appends a row.
+    void addBasePoint(const MeasuringPoint &pt);
+    // A base point measured in base-point mode: stored in the current row,
+    // then the next unmeasured row is selected.
+    void setMeasuredPoint(const MeasuringPoint &pt);
+    // Maps the measured coordinates through the station matrix and shows the
+    // deviations from the known coordinates and their summary.
+    void updateResiduals();
+    void retranslate();
+
+    BasePointsTable *table() const { return m_table; }
+
+public slots:
+    void onMeasureClicked();
+    void onCalculateClicked();
+    void resizeDialog();
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void addColumns();
+    void fitLabelWidths();
+    void setButtonsEnabled(bool enabled);
+
+    BasePointsTable *m_table = nullptr;
+    QScrollArea *m_scrollArea = nullptr;
+    QPushButton *m_measureButton = nullptr;
+    QPushButton *m_calculateButton = nullptr;
+    QPushButton *m_okButton = nullptr;
+    QPushButton *m_cancelButton = nullptr;
+    QLabel *m_rmsLabel = nullptr;
+    QLabel *m_minLabel = nullptr;
+    QLabel *m_maxLabel = nullptr;
+    QLabel *m_rowsLabel = nullptr;
+    QLineEdit *m_rmsField = nullptr;
+    QLineEdit *m_minField = nullptr;
+    QLineEdit *m_maxField = nullptr;
+    QSpinBox *m_rowsSpin = nullptr;
+
+};
