@@ -249,13 +249,13 @@ void BasePoints::onMeasureClicked()
 #endif
 }
 
-void BasePoints::onCalculateClicked()
+int BasePoints::collectRequest(QList<MeasuringPoint> &measuredPoints,
+                               QList<MeasuringPoint> &knownPoints, QList<double> &weights) const
 {
-    QList<MeasuringPoint> measuredPoints;
-    QList<MeasuringPoint> knownPoints;
-    QList<double> weights;
+    measuredPoints.clear();
+    knownPoints.clear();
+    weights.clear();
     int measuredRows = 0;
-
     for (const BasePointRow *row : m_table->rows) {
         if (!row->measured)
             continue;
@@ -279,6 +279,15 @@ void BasePoints::onCalculateClicked()
         text.replace(QLatin1Char(','), QLatin1Char('.'));
         weights.append(text.toDouble());
     }
+    return measuredRows;
+}
+
+void BasePoints::onCalculateClicked()
+{
+    QList<MeasuringPoint> measuredPoints;
+    QList<MeasuringPoint> knownPoints;
+    QList<double> weights;
+    const int measuredRows = collectRequest(measuredPoints, knownPoints, weights);
 
     if (measuredRows < 3) {
         QMessageBox::critical(this, tr("Error"), tr("It is necessary to measure more than two points"),

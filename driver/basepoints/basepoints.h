@@ -32,6 +32,13 @@ public:
     void updateResiduals();
     void retranslate();
 
+    // The request Calculate sends: per measured row with Used checked, in
+    // display order, its measured point, its known point and its weight (the
+    // Weight text with "," read as "."; not a number gives 0.0). Returns the
+    // number of measured rows, used or not.
+    int collectRequest(QList<MeasuringPoint> &measuredPoints, QList<MeasuringPoint> &knownPoints,
+                       QList<double> &weights) const;
+
     BasePointsTable *table() const { return m_table; }
 
 public slots:

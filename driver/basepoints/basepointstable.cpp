@@ -12,10 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-// The process-wide "a base point is selected" flag; defined with the main
-// window.
-extern bool basePointSelected;
-
 namespace {
 
 QFont headerFont()
@@ -320,11 +316,54 @@ int BasePointsTable::headerColumnAt(int px) const
 
 namespace {
 
+// Natural order for names when the platform's collator cannot compare digits
+// by value (the C locale): runs of digits compare as numbers, the rest
+// case-insensitively.
+int naturalCompare(const QString &a, const QString &b)
+{
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            int ie = i, je = j;
+            while (ie < a.size() && a[ie].isDigit())
+                ++ie;
+            while (je < b.size() && b[je].isDigit())
+                ++je;
+            // Compare the digit runs without leading zeros, by length first.
+            int is = i, js = j;
+            while (is < ie - 1 && a[is] == QLatin1Char('0'))
+                ++is;
+            while (js < je - 1 && b[js] == QLatin1Char('0'))
+                ++js;
+            if (ie - is != je - js)
+                return (ie - is) < (je - js) ? -1 : 1;
+            const int r = QStringRef(&a, is, ie - is).compare(QStringRef(&b, js, je - js));
+            if (r != 0)
+                return r;
+            i = ie;
+            j = je;
+            continue;
+        }
+        const QChar ca = a[i].toCaseFolded();
+        const QChar cb = b[j].toCaseFolded();
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    return a.compare(b);
+}
+
 // Negative, zero or positive as a sorts before, with or after b ascending.
 struct RowKeyCompare
 {
     int column;
     QCollator collator;
+    bool collatorIsNumeric = true;
 
     int compare(const BasePointRow *a, const BasePointRow *b) const
     {
@@ -337,7 +376,7 @@ struct RowKeyCompare
         case NameColumn: {
             const QString ka = a->textCell(column) ? a->textCell(column)->text : QString();
             const QString kb = b->textCell(column) ? b->textCell(column)->text : QString();
-            return collator.compare(ka, kb);
+            return collatorIsNumeric ? collator.compare(ka, kb) : naturalCompare(ka, kb);
         }
         case UsedColumn: {
             const bool ka = a->usedCell() && a->usedCell()->checked;
@@ -365,6 +404,7 @@ void BasePointsTable::sortByColumn(int column)
     const bool descending = headers[column].descending;
     RowKeyCompare cmp{column, QCollator()};
     cmp.collator.setNumericMode(true);
+    cmp.collatorIsNumeric = cmp.collator.compare(QStringLiteral("2"), QStringLiteral("10")) < 0;
     std::sort(rows.begin(), rows.end(), [&](const BasePointRow *a, const BasePointRow *b) {
         const int r = cmp.compare(a, b);
         return descending ? r > 0 : r < 0;

@@ -17,6 +17,10 @@ class QMouseEvent;
 class QPainter;
 class BasePointsTable;
 
+// The process-wide "a base point is selected for measurement" flag, kept by
+// the table's selection; defined with the main window.
+extern bool basePointSelected;
+
 // Column indices of the base points table.
 enum BasePointColumn {
     NumberColumn = 0,

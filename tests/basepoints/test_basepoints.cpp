@@ -1,0 +1,402 @@
+// The base points dialog: sizing, the measuring walk, Calculate's checks and
+// request, and the deviations shown after a station matrix arrives.
+
+#include <QLineEdit>
+#include <QMatrix4x4>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QtTest>
+
+#include "geometry.h"
+#include "testsupport.h"
+
+class TestBasePoints : public QObject
+{
+    Q_OBJECT
+
+private:
+    BasePoints *dialog = nullptr;
+    BasePointsTable *table = nullptr;
+    BoxCatcher *boxes = nullptr; // answers every message box with Ok
+
+    QScrollArea *scrollArea() const { return dialog->findChild<QScrollArea *>(); }
+    QPushButton *button(const char *name) const { return dialog->findChild<QPushButton *>(name); }
+    QString field(const char *name) const { return dialog->findChild<QLineEdit *>(name)->text(); }
+
+    void addRows(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            dialog->addBasePoint(point(QString("BP%1").arg(i + 1), 100 + i, 200 + i, 10 + i));
+    }
+    void selectRow(int index)
+    {
+        click(table, cellCentre(table, index, NumberColumn));
+        QCOMPARE(table->currentRow, table->rows[index]);
+    }
+    // Stores a measurement in a row the way the measuring walk does.
+    void measureRow(int index, double x, double y, double z)
+    {
+        if (table->currentRow != table->rows[index])
+            selectRow(index);
+        dialog->setMeasuredPoint(point(QString(), x, y, z));
+    }
+    void setKnown(int index, double x, double y, double z)
+    {
+        table->rows[index]->knownX = x;
+        table->rows[index]->knownY = y;
+        table->rows[index]->knownZ = z;
+    }
+
+private slots:
+    void init()
+    {
+        basePointSelected = false;
+        setStationMatrix(QMatrix4x4());
+        dialog = new BasePoints;
+        table = dialog->table();
+        boxes = new BoxCatcher;
+    }
+    void cleanup()
+    {
+        delete boxes;
+        delete dialog;
+        dialog = nullptr;
+    }
+
+    void construction()
+    {
+        QCOMPARE(dialog->windowTitle(), QString("Base points"));
+        QCOMPARE(table->headers.size(), 8);
+        QStringList texts;
+        for (const ColumnHeader &h : table->headers)
+            texts << h.text;
+        QCOMPARE(texts, QStringList({QString(QChar(0x2116)), "Name", "Used", "Weight", "dX", "dY", "dZ", "D"}));
+        QVERIFY(!button("measureButton")->isEnabled());
+        QVERIFY(!button("calculateButton")->isEnabled());
+        QCOMPARE(button("okButton")->focusPolicy(), Qt::NoFocus);
+        QVERIFY(dialog->findChild<QLineEdit *>("rmsField")->isReadOnly());
+        QSpinBox *spin = dialog->findChild<QSpinBox *>("rowsSpinBox");
+        QCOMPARE(spin->value(), 10);
+        QCOMPARE(spin->minimum(), 1);
+        QCOMPARE(spin->maximum(), 2147483647);
+
+        addRows(1);
+        BasePointRow *row = table->rows[0];
+        QCOMPARE(cellText(row, NumberColumn), QString("1"));
+        QCOMPARE(cellText(row, NameColumn), QString("BP1"));
+        QVERIFY(row->usedCell()->checked);
+        QCOMPARE(row->weightCell()->text, QString("1"));
+        for (int c = DXColumn; c <= DColumn; ++c)
+            QCOMPARE(cellText(row, c), QString("----"));
+        QCOMPARE(row->knownX, 100.0);
+        QVERIFY(!row->measured);
+
+        dialog->retranslate();
+        QCOMPARE(table->headers.size(), 8);
+        QCOMPARE(table->headers[1].text, QString("Name"));
+    }
+
+    void sizingWithRowCount()
+    {
+        addRows(3);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QScrollArea *area = scrollArea();
+        const int frame = area->frameWidth();
+        QCOMPARE(area->height(), table->sizeHint().height() + 2 * frame);
+        QVERIFY(!area->verticalScrollBar()->isVisible());
+        QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+
+        addRows(12);
+        QCOMPARE(table->rows.size(), 15);
+        QCOMPARE(area->height(), 10 * table->rowHeight + table->headerHeight);
+        QTRY_VERIFY(area->verticalScrollBar()->isVisible());
+        // The scroll bar's appearance widened the area by its width.
+        QTRY_COMPARE(area->minimumWidth(),
+                     table->sizeHint().width() + area->verticalScrollBar()->width() + 2 * frame);
+        QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+
+        dialog->findChild<QSpinBox *>("rowsSpinBox")->setValue(20);
+        QCOMPARE(area->height(), table->sizeHint().height() + 2 * frame);
+        QTRY_VERIFY(!area->verticalScrollBar()->isVisible());
+        QTRY_COMPARE(area->minimumWidth(), table->sizeHint().width() + 2 * frame);
+    }
+
+    void showCentresOnParentAndStretches()
+    {
+        QWidget parent;
+        parent.setGeometry(100, 100, 1400, 900);
+        auto *d = new BasePoints(&parent);
+        d->addBasePoint(point("A", 1, 2, 3));
+        parent.show();
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+        const QPoint c = parent.geometry().center();
+        QCOMPARE(d->pos(), QPoint(c.x() - d->width() / 2, c.y() - d->height() / 2));
+        // The columns fill the scroll area's width.
+        QScrollArea *area = d->findChild<QScrollArea *>();
+        QVERIFY(d->table()->columnLeft(8) >= area->viewport()->width() - 1);
+    }
+
+    void measuringWalk()
+    {
+        addRows(5);
+        selectRow(2);
+        QVERIFY(button("measureButton")->isEnabled());
+        QVERIFY(button("calculateButton")->isEnabled());
+
+        // Measure with no instrument link: the flag freezes the selection.
+        button("measureButton")->click();
+        QVERIFY(table->measuring);
+        QVERIFY(!button("measureButton")->isEnabled());
+        click(table, cellCentre(table, 0, NumberColumn));
+        QCOMPARE(table->currentRow, table->rows[2]);
+
+        dialog->setMeasuredPoint(point("ignored", 1.5, 2.5, 3.5));
+        QVERIFY(!table->measuring);
+        QVERIFY(button("measureButton")->isEnabled());
+        BasePointRow *r2 = table->rows[2];
+        QVERIFY(r2->measured && !r2->selected);
+        QCOMPARE(r2->measuredX, 1.5);
+        QCOMPARE(r2->measuredZ, 3.5);
+        for (Cell *c : r2->cells)
+            QCOMPARE(c->background, basePointMeasuredColor());
+        QCOMPARE(table->currentRow, table->rows[3]);
+        QVERIFY(table->rows[3]->selected);
+        QVERIFY(basePointSelected);
+
+        dialog->setMeasuredPoint(point("", 1, 1, 1)); // row 3 -> row 4
+        QCOMPARE(table->currentRow, table->rows[4]);
+        dialog->setMeasuredPoint(point("", 1, 1, 1)); // row 4 -> wraps to row 0
+        QCOMPARE(table->currentRow, table->rows[0]);
+        dialog->setMeasuredPoint(point("", 1, 1, 1)); // row 0 -> row 1 (2 is measured)
+        QCOMPARE(table->currentRow, table->rows[1]);
+        QVERIFY(boxes->boxes.isEmpty());
+
+        // The last one: the message once, no row selected.
+        dialog->setMeasuredPoint(point("", 1, 1, 1));
+        QCOMPARE(boxes->boxes.size(), 1);
+        QCOMPARE(boxes->boxes[0].title, QString("Information"));
+        QCOMPARE(boxes->boxes[0].text, QString("All basepoints have been measured"));
+        QCOMPARE(boxes->boxes[0].icon, QMessageBox::Information);
+        QVERIFY(!table->currentRow);
+        QVERIFY(!basePointSelected);
+        for (const BasePointRow *r : table->rows)
+            QVERIFY(r->measured && !r->selected);
+
+        // A measurement with no current row changes no row and shows nothing.
+        QVector<double> before;
+        for (const BasePointRow *r : table->rows)
+            before << r->measuredX;
+        table->measuring = true;
+        dialog->setMeasuredPoint(point("", 99, 99, 99));
+        QVERIFY(!table->measuring);
+        for (int i = 0; i < table->rows.size(); ++i)
+            QCOMPARE(table->rows[i]->measuredX, before[i]);
+        QCOMPARE(boxes->boxes.size(), 1);
+        QVERIFY(!table->currentRow);
+    }
+
+    void walkFollowsDisplayOrder()
+    {
+        for (const char *n : {"C", "A", "B", "D"})
+            dialog->addBasePoint(point(n, 0, 0, 0));
+        table->sortByColumn(NameColumn); // A B C D
+        QCOMPARE(cellText(table->rows[0], NameColumn), QString("A"));
+        selectRow(3); // D, the last in display order
+        dialog->setMeasuredPoint(point("", 1, 1, 1));
+        QCOMPARE(cellText(table->currentRow, NameColumn), QString("A"));
+        selectRow(1); // B instead of A
+        dialog->setMeasuredPoint(point("", 1, 1, 1));
+        QCOMPARE(cellText(table->currentRow, NameColumn), QString("C"));
+    }
+
+    void backgroundClickClearsSelection()
+    {
+        addRows(2);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        selectRow(1);
+        click(table, cellCentre(table, 0, WeightColumn));
+        QVERIFY(table->editing);
+        QTest::keyClicks(table->activeEditor, "0.7"); // "1.7": beyond the validator's top
+        // Another button than the left one does nothing.
+        sendMouse(dialog, QEvent::MouseButtonPress, QPoint(2, dialog->height() - 2), Qt::RightButton);
+        QCOMPARE(table->currentRow, table->rows[1]);
+        QVERIFY(table->editing);
+
+        sendMouse(dialog, QEvent::MouseButtonPress, QPoint(2, dialog->height() - 2));
+        QVERIFY(!table->currentRow);
+        QVERIFY(!table->rows[1]->selected);
+        QVERIFY(!basePointSelected);
+        QVERIFY(!button("measureButton")->isEnabled());
+        QVERIFY(!button("calculateButton")->isEnabled());
+        QVERIFY(!table->editing);
+        QCOMPARE(table->rows[0]->weightCell()->text, QString("1.7"));
+    }
+
+    void calculateRefusals_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("measured");
+        QTest::addColumn<int>("used");
+        QTest::addColumn<QString>("message");
+        const QString first = "It is necessary to measure more than two points";
+        const QString second = "More than two points must be included in the calculation";
+        QTest::newRow("empty table") << 0 << 0 << 0 << first;
+        QTest::newRow("two of three measured, all used") << 3 << 2 << 3 << first;
+        QTest::newRow("five measured, two used") << 5 << 5 << 2 << second;
+        QTest::newRow("three measured, three used") << 4 << 3 << 3 << QString();
+    }
+    void calculateRefusals()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, measured);
+        QFETCH(int, used);
+        QFETCH(QString, message);
+        addRows(rows);
+        for (int i = 0; i < rows; ++i) {
+            table->rows[i]->measured = i < measured;
+            table->rows[i]->usedCell()->checked = i < used;
+        }
+        dialog->onCalculateClicked();
+        if (message.isEmpty()) {
+            QVERIFY(boxes->boxes.isEmpty());
+        } else {
+            QCOMPARE(boxes->boxes.size(), 1);
+            QCOMPARE(boxes->boxes[0].title, QString("Error"));
+            QCOMPARE(boxes->boxes[0].text, message);
+            QCOMPARE(boxes->boxes[0].icon, QMessageBox::Critical);
+        }
+        // Calculate changes nothing in the table.
+        QCOMPARE(table->rows.size(), rows);
+    }
+
+    void requestWeights()
+    {
+        addRows(4);
+        const char *weights[] = {"1", "0,5", "", "abc"};
+        for (int i = 0; i < 4; ++i) {
+            table->rows[i]->measured = true;
+            table->rows[i]->measuredX = i;
+            table->rows[i]->weightCell()->text = weights[i];
+        }
+        QList<MeasuringPoint> measured, known;
+        QList<double> w;
+        QCOMPARE(dialog->collectRequest(measured, known, w), 4);
+        QCOMPARE(w, QList<double>({1.0, 0.5, 0.0, 0.0}));
+        QCOMPARE(measured.size(), 4);
+        QCOMPARE(known[1].x, 101.0);
+        QCOMPARE(measured[3].x, 3.0);
+        QVERIFY(measured[0].pointName.isEmpty() && measured[0].sessionName.isEmpty());
+
+        // A cleared Used box drops the row's point and its weight together.
+        table->rows[1]->usedCell()->checked = false;
+        QCOMPARE(dialog->collectRequest(measured, known, w), 4);
+        QCOMPARE(measured.size(), 3);
+        QCOMPARE(known.size(), 3);
+        QCOMPARE(w, QList<double>({1.0, 0.0, 0.0}));
+        QCOMPARE(known[1].x, 102.0);
+        QCOMPARE(measured[1].x, 2.0);
+
+        // Display order after sorting decides the order of all three lists.
+        table->sortByColumn(NumberColumn);
+        table->sortByColumn(NumberColumn); // one of the two is descending
+        const bool descending = cellText(table->rows[0], NumberColumn) == "4";
+        dialog->collectRequest(measured, known, w);
+        QCOMPARE(known[0].x, descending ? 103.0 : 100.0);
+        QCOMPARE(w[0], descending ? 0.0 : 1.0);
+    }
+
+    void residualsOfATranslation()
+    {
+        addRows(1);
+        setKnown(0, 11, 2, 3);
+        measureRow(0, 1, 2, 3);
+        QMatrix4x4 m;
+        m(0, 3) = 10;
+        setStationMatrix(m);
+        dialog->updateResiduals();
+        for (int c = DXColumn; c <= DColumn; ++c)
+            QCOMPARE(cellText(table->rows[0], c), QString("0.0000000"));
+        QCOMPARE(field("rmsField"), QString("0.0000000"));
+    }
+
+    void residualsInSinglePrecision()
+    {
+        addRows(1);
+        const double x = 6500000.123;
+        setKnown(0, x, 0, 0);
+        measureRow(0, x, 0, 0);
+        dialog->updateResiduals();
+        QCOMPARE(cellText(table->rows[0], DXColumn), QString("0.1230000"));
+        QCOMPARE(cellText(table->rows[0], DYColumn), QString("0.0000000"));
+        QCOMPARE(cellText(table->rows[0], DColumn), QString("0.1230000"));
+        // The column grew for the new text.
+        QVERIFY(table->headers[DXColumn].width >= table->contentWidth(DXColumn));
+    }
+
+    void summaryIsRootMeanSquare()
+    {
+        addRows(4);
+        // D = 1, 2 and 3 along x; the fourth row is never measured.
+        for (int i = 0; i < 3; ++i) {
+            setKnown(i, 10 + (i + 1), 5, -2);
+            measureRow(i, 10, 5, -2);
+        }
+        QVERIFY(!table->rows[3]->measured);
+        dialog->updateResiduals();
+        QCOMPARE(cellText(table->rows[1], DXColumn), QString("2.0000000"));
+        QCOMPARE(cellText(table->rows[2], DColumn), QString("3.0000000"));
+        QCOMPARE(field("rmsField"), QString::number(std::sqrt(14.0 / 3.0), 'f', 7));
+        QCOMPARE(field("rmsField"), QString("2.1602469"));
+        QCOMPARE(field("minErrorField"), QString("1.0000000"));
+        QCOMPARE(field("maxErrorField"), QString("3.0000000"));
+        // The unmeasured row shows no deviation and does not count.
+        for (int c = DXColumn; c <= DColumn; ++c)
+            QCOMPARE(cellText(table->rows[3], c), QString("----"));
+
+        // Equal large deviations: the RMS is their size, not 0. Negative
+        // deviations keep their sign.
+        for (int i = 0; i < 3; ++i)
+            setKnown(i, 10 - 5, 5, -2);
+        dialog->updateResiduals();
+        QCOMPARE(cellText(table->rows[0], DXColumn), QString("-5.0000000"));
+        QCOMPARE(field("rmsField"), QString("5.0000000"));
+        QCOMPARE(field("minErrorField"), QString("5.0000000"));
+        QCOMPARE(field("maxErrorField"), QString("5.0000000"));
+    }
+
+    void residualsWithNothingMeasured()
+    {
+        QSignalSpy updated(table, &BasePointsTable::updateTableSignal);
+        dialog->updateResiduals(); // no rows at all
+        QVERIFY(field("rmsField").isEmpty());
+        QVERIFY(field("minErrorField").isEmpty());
+        QVERIFY(field("maxErrorField").isEmpty());
+        QCOMPARE(updated.count(), 2);
+
+        addRows(2);
+        QMatrix4x4 m;
+        m(0, 3) = 7;
+        setStationMatrix(m);
+        dialog->updateResiduals();
+        QVERIFY(field("rmsField").isEmpty());
+        QCOMPARE(cellText(table->rows[0], DXColumn), QString("----"));
+
+        // A later matrix after a measurement fills them; rows added after it
+        // show "----" until the next one.
+        measureRow(0, 1, 2, 3);
+        setKnown(0, 8, 2, 3);
+        dialog->updateResiduals();
+        QCOMPARE(field("rmsField"), QString("0.0000000"));
+        dialog->addBasePoint(point("late", 1, 1, 1));
+        QCOMPARE(cellText(table->rows[2], DColumn), QString("----"));
+        QCOMPARE(field("maxErrorField"), QString("0.0000000"));
+    }
+};
+
+QTEST_MAIN(TestBasePoints)
+#include "test_basepoints.moc"
