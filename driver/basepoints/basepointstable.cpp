@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
 
@@ -217,7 +218,7 @@ void BasePointsTable::addRow(BasePointRow *row)
     }
     row->position = rows.size();
     rows.append(row);
-    updateColumnWidths();
+    widenForRow(row);
     update();
     emit updateTableSignal();
 }
@@ -241,6 +242,26 @@ void BasePointsTable::updateColumnWidths()
 {
     for (int c = 0; c < headers.size(); ++c) {
         const int w = contentWidth(c);
+        if (headers[c].width < w) {
+            headers[c].width = w;
+            headers[c].minWidth = w;
+        }
+    }
+}
+
+void BasePointsTable::widenForRow(const BasePointRow *row)
+{
+    // Columns already fit the other rows (every change of a text is followed
+    // by updateColumnWidths), so only the new row's texts can widen them;
+    // this keeps filling a long table linear.
+    const QFontMetrics fm(cellFont());
+    for (int c = 0; c < headers.size(); ++c) {
+        int w = headerTextSize(headers[c].text).width();
+        if (c != UsedColumn && c < row->cells.size() && row->cells[c]) {
+            if (auto *t = dynamic_cast<const TextCell *>(row->cells[c]))
+                w = std::max(w, fm.horizontalAdvance(t->text));
+        }
+        w += 20;
         if (headers[c].width < w) {
             headers[c].width = w;
             headers[c].minWidth = w;
@@ -414,11 +435,12 @@ void BasePointsTable::sortByColumn(int column)
     update();
 }
 
-void BasePointsTable::paintEvent(QPaintEvent *)
+void BasePointsTable::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const QRect dirty = event->rect();
 
     painter.setFont(headerFont());
     int x = 0;
@@ -430,17 +452,24 @@ void BasePointsTable::paintEvent(QPaintEvent *)
         x += headers[c].width;
     }
 
+    // Only the rows that meet the area to repaint: inside the scroll area a
+    // long table is mostly out of sight. Outlines reach one pixel past a
+    // cell, hence the row before the first one.
     painter.setFont(cellFont());
-    int y = headerHeight;
-    for (BasePointRow *row : rows) {
-        x = 0;
-        for (int c = 0; c < headers.size(); ++c) {
-            const QRect r(x, y, headers[c].width, rowHeight);
-            if (c < row->cells.size() && row->cells[c])
-                row->cells[c]->paint(painter, r);
-            x += headers[c].width;
+    if (rowHeight > 0 && !rows.isEmpty()) {
+        const int first = std::max(0, (dirty.top() - headerHeight) / rowHeight - 1);
+        const int last = std::min(int(rows.size()) - 1, (dirty.bottom() - headerHeight) / rowHeight + 1);
+        for (int i = first; i <= last; ++i) {
+            BasePointRow *row = rows[i];
+            const int y = headerHeight + i * rowHeight;
+            x = 0;
+            for (int c = 0; c < headers.size(); ++c) {
+                const QRect r(x, y, headers[c].width, rowHeight);
+                if (c < row->cells.size() && row->cells[c])
+                    row->cells[c]->paint(painter, r);
+                x += headers[c].width;
+            }
         }
-        y += rowHeight;
     }
     painter.end();
 

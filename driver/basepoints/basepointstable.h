@@ -171,4 +171,8 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    // Widens the columns for the texts of one new row.
+    void widenForRow(const BasePointRow *row);
 };
