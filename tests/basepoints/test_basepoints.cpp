@@ -50,6 +50,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { quietOffscreenSizeHints(); }
     void init()
     {
         basePointSelected = false;

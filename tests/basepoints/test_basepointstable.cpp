@@ -39,6 +39,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { quietOffscreenSizeHints(); }
     void init()
     {
         basePointSelected = false;
@@ -81,6 +82,19 @@ private slots:
         addPoints({"Z"});
         QCOMPARE(cellText(table->rows.last(), NumberColumn), QString("5"));
         QCOMPARE(table->rows.last()->position, 4);
+    }
+
+    void nameSortUnderRealLocales()
+    {
+        addPoints({"BP10", "bp3", "BP2", "BP1"});
+        for (const QLocale &l : {QLocale(QLocale::Russian, QLocale::Russia),
+                                 QLocale(QLocale::English, QLocale::UnitedStates)}) {
+            QLocale::setDefault(l);
+            table->sortByColumn(NameColumn);
+            if (cellText(table->rows[0], NameColumn) == "BP10")
+                table->sortByColumn(NameColumn); // was descending: sort again
+            QCOMPARE(namesInOrder(), QStringList({"BP1", "BP2", "bp3", "BP10"}));
+        }
     }
 
     void sortKeys()
@@ -322,6 +336,32 @@ private slots:
         // The Used column is sized by its header alone.
         QCOMPARE(table->contentWidth(UsedColumn),
                  BasePointsTable::headerTextSize(table->headers[UsedColumn].text).width() + 20);
+    }
+
+    void partialRepaintMatchesFullPaint()
+    {
+        BasePointsTable t;
+        fillStandaloneTable(&t, 30);
+        t.rows[7]->usedCell()->checked = false;
+        t.toggleSelection(t.rows[8]);
+        t.resize(t.sizeHint());
+        const QSize size = t.sizeHint();
+        QImage full(size, QImage::Format_RGB32);
+        full.fill(Qt::white);
+        t.render(&full);
+        // Bands that start and end in the middle of rows, and the last rows.
+        const int h = t.rowHeight;
+        const QRect bands[] = {QRect(0, t.headerHeight + 6 * h + h / 2, size.width(), 2 * h + 3),
+                               QRect(0, 0, size.width(), t.headerHeight + 1),
+                               QRect(0, size.height() - h - 2, size.width(), h + 2)};
+        for (const QRect &band : bands) {
+            QImage part(band.size(), QImage::Format_RGB32);
+            part.fill(Qt::white);
+            // render() puts the region's top-left at the target offset.
+            t.render(&part, QPoint(), QRegion(band));
+            QCOMPARE(part, full.copy(band));
+        }
+        basePointSelected = false;
     }
 
     void stretchSpreadsSpareWidth()

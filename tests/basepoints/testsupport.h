@@ -90,3 +90,35 @@ inline bool isSplitCursor(const QWidget *w)
 {
     return w->testAttribute(Qt::WA_SetCursor) && w->cursor().shape() == Qt::SplitHCursor;
 }
+
+// A table of its own (not inside the dialog's scroll area) with the eight
+// columns and rows made the way the dialog makes them.
+inline void fillStandaloneTable(BasePointsTable *t, int rows)
+{
+    for (const char *h : {"\u2116", "Name", "Used", "Weight", "dX", "dY", "dZ", "D"})
+        t->addColumn(QString::fromUtf8(h));
+    for (int i = 0; i < rows; ++i) {
+        auto *row = new BasePointRow;
+        row->cells[NumberColumn] = new TextCell(QString::number(i + 1));
+        row->cells[NameColumn] = new TextCell(QString("P%1").arg(i));
+        row->cells[UsedColumn] = new CheckBoxCell(true);
+        row->cells[WeightColumn] = new EditCell("1", t);
+        for (int c = DXColumn; c <= DColumn; ++c)
+            row->cells[c] = new TextCell("----");
+        t->addRow(row);
+    }
+}
+
+// The offscreen platform warns on every fixed-size top-level window; those
+// lines only bury the test log. Call from initTestCase (after QtTest has
+// installed its own handler, to which everything else is passed on).
+inline void quietOffscreenSizeHints()
+{
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &ctx, const QString &msg) {
+        if (msg.contains(QLatin1String("does not support propagateSizeHints")))
+            return;
+        if (previous)
+            previous(type, ctx, msg);
+    });
+}
