@@ -1,0 +1,78 @@
+// Main application test module: RunAppW records its arguments, the
+// environment and what the starter's exports return, then returns MT_EXIT
+// (or throws with MT_THROW=1).
+#include "record.h"
+
+namespace {
+HMODULE g_self = nullptr;
+}
+
+#ifndef NO_RUNAPP
+extern "C" __declspec(dllexport) int RunAppW(HINSTANCE instance, HINSTANCE previous,
+                                             const wchar_t *commandLine, int show, int zero)
+{
+    recordLine(L"RunAppW.cmd=[%ls]", commandLine ? commandLine : L"<null>");
+    recordLine(L"RunAppW.instance=%ls", instance == g_self ? L"self" : L"other");
+    recordLine(L"RunAppW.previous=%ls", previous ? L"set" : L"null");
+    recordLine(L"RunAppW.show=%d", show);
+    recordLine(L"RunAppW.zero=%d", zero);
+    recordLine(L"PATH=%ls", envText(L"PATH"));
+    recordLine(L"KX_WI_DIR_TREE=%ls", envText(L"KX_WI_DIR_TREE"));
+    recordLine(L"KX_ADD_PATH=%ls", envText(L"KX_ADD_PATH"));
+    recordLine(L"QZPROFILER=%ls", envText(L"QZPROFILER"));
+    recordLine(L"QT_QPA_PLATFORM_PLUGIN_PATH=%ls", envText(L"QT_QPA_PLATFORM_PLUGIN_PATH"));
+
+    HMODULE starter = GetModuleHandleW(nullptr);
+    typedef HMODULE (*InstanceFn)();
+    typedef const wchar_t *(*NameFn)();
+    typedef void (*TraceFn)();
+    InstanceFn getInstance = reinterpret_cast<InstanceFn>(
+        reinterpret_cast<void *>(GetProcAddress(starter, "GetMainDllInstance")));
+    NameFn getName = reinterpret_cast<NameFn>(
+        reinterpret_cast<void *>(GetProcAddress(starter, "GetMainDllNameW")));
+    TraceFn trace = reinterpret_cast<TraceFn>(
+        reinterpret_cast<void *>(GetProcAddress(starter, "?AddModuleToTrace@@YAXXZ")));
+    recordLine(L"GetMainDllInstance=%ls",
+               !getInstance ? L"<missing>" : getInstance() == g_self ? L"self" : L"other");
+    recordLine(L"GetMainDllNameW=%ls", !getName ? L"<missing>" : getName());
+    if (trace) {
+        trace();
+        recordLine(L"AddModuleToTrace=called");
+    } else {
+        recordLine(L"AddModuleToTrace=<missing>");
+    }
+    recordLine(L"crash.loaded=%ls", GetModuleHandleW(L"QzCrashReport.dll") ? L"yes" : L"no");
+
+    // A few megabytes on the stack: the starter reserves 16 MiB for this thread.
+    if (envInt(L"MT_DEEP_STACK", 0)) {
+        volatile char big[8 * 1024 * 1024];
+        big[0] = 1;
+        big[sizeof big - 1] = 2;
+        recordLine(L"deepStack=%d", big[0] + big[sizeof big - 1]);
+    }
+    if (envInt(L"MT_ALLOC", 0)) {
+        void *block = VirtualAlloc(nullptr, 65536, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        recordLine(L"alloc.high=%ls",
+                   reinterpret_cast<ULONG_PTR>(block) >= 0x100000000ull ? L"yes" : L"no");
+    }
+    if (envInt(L"MT_THROW", 0)) {
+        recordLine(L"RunAppW.throw");
+        throw 42;
+    }
+    return envInt(L"MT_EXIT", 7);
+}
+#endif
+
+#ifndef NO_SET_THREAD
+extern "C" __declspec(dllexport) void SetStartScreenThreadId(DWORD id)
+{
+    recordLine(L"SetStartScreenThreadId=%lu", static_cast<unsigned long>(id));
+}
+#endif
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        g_self = instance;
+    return TRUE;
+}
