@@ -195,7 +195,7 @@ void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
     if (!row) {
         // The selection was cleared while the measurement was on its way:
         // there is no row to store it in.
-        logLine(tr("Base point measurement without a selected row ignored: x %1, y %2, z %3")
+        logLine(QStringLiteral("Base point measurement without a selected row ignored: x %1, y %2, z %3")
                     .arg(fixed7(pt.x), fixed7(pt.y), fixed7(pt.z)));
         m_table->update();
         return;
@@ -249,8 +249,8 @@ void BasePoints::onMeasureClicked()
 #endif
 }
 
-int BasePoints::collectRequest(QList<MeasuringPoint> &measuredPoints,
-                               QList<MeasuringPoint> &knownPoints, QList<double> &weights) const
+int BasePoints::collectRequest(QVector<MeasuringPoint> &measuredPoints,
+                               QVector<MeasuringPoint> &knownPoints, QVector<double> &weights) const
 {
     measuredPoints.clear();
     knownPoints.clear();
@@ -284,9 +284,9 @@ int BasePoints::collectRequest(QList<MeasuringPoint> &measuredPoints,
 
 void BasePoints::onCalculateClicked()
 {
-    QList<MeasuringPoint> measuredPoints;
-    QList<MeasuringPoint> knownPoints;
-    QList<double> weights;
+    QVector<MeasuringPoint> measuredPoints;
+    QVector<MeasuringPoint> knownPoints;
+    QVector<double> weights;
     const int measuredRows = collectRequest(measuredPoints, knownPoints, weights);
 
     if (measuredRows < 3) {

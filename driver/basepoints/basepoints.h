@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <QVector>
+
 #include "types.h"
 
 class QLabel;
@@ -36,8 +38,8 @@ public:
     // display order, its measured point, its known point and its weight (the
     // Weight text with "," read as "."; not a number gives 0.0). Returns the
     // number of measured rows, used or not.
-    int collectRequest(QList<MeasuringPoint> &measuredPoints, QList<MeasuringPoint> &knownPoints,
-                       QList<double> &weights) const;
+    int collectRequest(QVector<MeasuringPoint> &measuredPoints, QVector<MeasuringPoint> &knownPoints,
+                       QVector<double> &weights) const;
 
     BasePointsTable *table() const { return m_table; }
 

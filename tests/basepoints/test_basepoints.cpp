@@ -284,10 +284,10 @@ private slots:
             table->rows[i]->measuredX = i;
             table->rows[i]->weightCell()->text = weights[i];
         }
-        QList<MeasuringPoint> measured, known;
-        QList<double> w;
+        QVector<MeasuringPoint> measured, known;
+        QVector<double> w;
         QCOMPARE(dialog->collectRequest(measured, known, w), 4);
-        QCOMPARE(w, QList<double>({1.0, 0.5, 0.0, 0.0}));
+        QCOMPARE(w, QVector<double>({1.0, 0.5, 0.0, 0.0}));
         QCOMPARE(measured.size(), 4);
         QCOMPARE(known[1].x, 101.0);
         QCOMPARE(measured[3].x, 3.0);
@@ -298,7 +298,7 @@ private slots:
         QCOMPARE(dialog->collectRequest(measured, known, w), 4);
         QCOMPARE(measured.size(), 3);
         QCOMPARE(known.size(), 3);
-        QCOMPARE(w, QList<double>({1.0, 0.0, 0.0}));
+        QCOMPARE(w, QVector<double>({1.0, 0.0, 0.0}));
         QCOMPARE(known[1].x, 102.0);
         QCOMPARE(measured[1].x, 2.0);
 
