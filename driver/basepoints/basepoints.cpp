@@ -159,10 +159,21 @@ void BasePoints::setButtonsEnabled(bool enabled)
     m_calculateButton->setEnabled(enabled);
 }
 
+#ifdef BASEPOINTS_HAVE_MAINWINDOW
+// The main window, unless it is being destroyed: its dialogs are hidden and
+// deleted after the window's own part is gone, when its services must not
+// be called any more.
+static MainWindow *liveMainWindow()
+{
+    MainWindow *w = MainWindow::instance();
+    return w ? qobject_cast<MainWindow *>(static_cast<QObject *>(w)) : nullptr;
+}
+#endif
+
 static void logLine(const QString &text)
 {
 #ifdef BASEPOINTS_HAVE_MAINWINDOW
-    if (MainWindow *w = MainWindow::instance())
+    if (MainWindow *w = liveMainWindow())
         w->appendLog(text);
     else
         qWarning("%s", qPrintable(text));
@@ -241,7 +252,7 @@ void BasePoints::onMeasureClicked()
     m_table->measuring = true;
     m_measureButton->setEnabled(false);
 #ifdef BASEPOINTS_HAVE_MAINWINDOW
-    MainWindow *w = MainWindow::instance();
+    MainWindow *w = liveMainWindow();
     SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr;
     if (!handler)
         return;
@@ -301,7 +312,7 @@ void BasePoints::onCalculateClicked()
         return;
     }
 #if defined(BASEPOINTS_HAVE_MAINWINDOW) && defined(BASEPOINTS_HAVE_CLIENT)
-    MainWindow *w = MainWindow::instance();
+    MainWindow *w = liveMainWindow();
     Client *client = w ? w->client() : nullptr;
     if (!client)
         return;
@@ -419,7 +430,7 @@ void BasePoints::showEvent(QShowEvent *event)
         move(c.x() - width() / 2, c.y() - height() / 2);
     }
 #ifdef BASEPOINTS_HAVE_MAINWINDOW
-    MainWindow *w = MainWindow::instance();
+    MainWindow *w = liveMainWindow();
     if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
         handler->setBasePointMode(true);
         w->setBasePointMode(true);
@@ -431,7 +442,7 @@ void BasePoints::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
 #ifdef BASEPOINTS_HAVE_MAINWINDOW
-    MainWindow *w = MainWindow::instance();
+    MainWindow *w = liveMainWindow();
     if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
         handler->setBasePointMode(false);
         w->setBasePointMode(false);

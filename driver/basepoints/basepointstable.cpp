@@ -119,6 +119,11 @@ void EditCell::mousePress(QMouseEvent *event, const QRect &rect)
         return;
     if (editor)
         return; // already open over this cell
+    // Another weight still open (its text not acceptable yet): take it over
+    // first, as a click on the dialog's background would, so that no editor
+    // is left behind without the table knowing it.
+    if (table->editing && table->activeEditor)
+        emit table->activeEditor->editingFinished();
     editor = new QLineEdit(table);
     table->editing = true;
     table->activeEditor = editor;

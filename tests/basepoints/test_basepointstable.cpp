@@ -319,6 +319,20 @@ private slots:
         sendMouse(dialog, QEvent::MouseButtonPress, QPoint(2, dialog->height() - 2));
         QVERIFY(!table->editing);
         QCOMPARE(table->rows[0]->weightCell()->text, QString("1,5"));
+
+        // An editor left open with an unacceptable text is taken over when
+        // another weight is clicked, not left behind.
+        click(table, cellCentre(table, 0, WeightColumn));
+        QLineEdit *first = table->activeEditor;
+        first->selectAll();
+        QTest::keyClicks(first, "2");
+        click(table, cellCentre(table, 1, WeightColumn));
+        QCOMPARE(table->rows[0]->weightCell()->text, QString("2"));
+        QVERIFY(!table->rows[0]->weightCell()->editor);
+        QVERIFY(table->editing);
+        QVERIFY(table->activeEditor != first);
+        QCOMPARE(table->rows[1]->weightCell()->editor, table->activeEditor);
+        QTRY_COMPARE(table->findChildren<QLineEdit *>().size(), 1);
     }
 
     void columnsGrowAndNeverShrink()
