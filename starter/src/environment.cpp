@@ -135,7 +135,7 @@ void setupEnvironment()
 
     // 1. A plug-in path inherited from elsewhere must not steer the main
     // application's toolkit.
-    SetEnvironmentVariableW(L"QT_QPA_PLATFORM_PLUGIN_PATH", L"");
+    SetEnvironmentVariableW(L"QT_QPA_PLATFORM_PLUGIN_PATH", nullptr);
 
     // 2. Starter path, folder with backslash, file name.
     wchar_t folder[kStarterPath];

@@ -247,6 +247,11 @@ std::vector<wchar_t> environmentBlock(const RunOptions &options, const Installat
         names[upper] = name;
     }
     FreeEnvironmentStringsW(block);
+    for (const std::wstring &name : options.unsetEnv) {
+        std::wstring upper = name;
+        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+        vars.erase(upper);
+    }
     std::map<std::wstring, std::wstring> extra = options.env;
     extra[L"MT_RECORD"] = inst.record;
     for (const auto &kv : extra) {
@@ -254,11 +259,6 @@ std::vector<wchar_t> environmentBlock(const RunOptions &options, const Installat
         CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
         vars[upper] = kv.second;
         names[upper] = kv.first;
-    }
-    for (const std::wstring &name : options.unsetEnv) {
-        std::wstring upper = name;
-        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-        vars.erase(upper);
     }
     std::vector<wchar_t> out;
     for (const auto &kv : vars) {

@@ -48,11 +48,14 @@ inline int envInt(const wchar_t *name, int fallback)
 // Environment value or "<unset>".
 inline const wchar_t *envText(const wchar_t *name)
 {
-    static wchar_t text[40000];
-    DWORD n = GetEnvironmentVariableW(name, text, 40000);
+    // 32767 characters: the largest buffer whose size in bytes fits 16 bits
+    // (some implementations keep the size in a 16-bit field).
+    static wchar_t text[32767];
+    SetLastError(0);
+    DWORD n = GetEnvironmentVariableW(name, text, 32767);
     if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
         return L"<unset>";
-    if (n >= 40000)
+    if (n >= 32767)
         return L"<too long>";
     return text;
 }
