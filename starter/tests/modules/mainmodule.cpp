@@ -11,6 +11,19 @@ HMODULE g_self = nullptr;
 extern "C" __declspec(dllexport) int RunAppW(HINSTANCE instance, HINSTANCE previous,
                                              const wchar_t *commandLine, int show, int zero)
 {
+    if (envInt(L"MT_TIMING", 0)) {
+        // Time from the creation of the process to this call.
+        FILETIME created, exited, kernel, user, now;
+        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+        GetSystemTimePreciseAsFileTime(&now);
+        ULARGE_INTEGER a, b;
+        a.LowPart = created.dwLowDateTime;
+        a.HighPart = created.dwHighDateTime;
+        b.LowPart = now.dwLowDateTime;
+        b.HighPart = now.dwHighDateTime;
+        recordLine(L"startup.us=%llu", (b.QuadPart - a.QuadPart) / 10);
+        return 0;
+    }
     recordLine(L"RunAppW.cmd=[%ls]", commandLine ? commandLine : L"<null>");
     recordLine(L"RunAppW.instance=%ls", instance == g_self ? L"self" : L"other");
     recordLine(L"RunAppW.previous=%ls", previous ? L"set" : L"null");
