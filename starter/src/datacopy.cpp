@@ -239,6 +239,19 @@ void copyEntry(const wchar_t *key, const wchar_t *value, void *ctx)
     // the folder it provisions.
     if (*value && !isInsideFolder(target, job->targetBase))
         return;
+    // copyTree fills an existing folder only; a subfolder named by the list
+    // ("Config") is created first, with any missing levels below the base.
+    if (!job->remove && *value) {
+        size_t base = wcslen(job->targetBase);
+        for (size_t i = base + 1; target[i]; ++i) {
+            if (target[i] != L'\\')
+                continue;
+            target[i] = 0;
+            CreateDirectoryW(target, nullptr);
+            target[i] = L'\\';
+        }
+        CreateDirectoryW(target, nullptr);
+    }
     copyTree(source, target, job->remove);
 }
 

@@ -106,9 +106,11 @@ int askKeepOrReset(const wchar_t *userDataFolder, const wchar_t *productLabel,
     config.pfCallback = g_promptCallback;
     config.lpCallbackData = g_promptCallbackData;
     int chosen = 0;
+    // A dialog that reports success without any button (no desktop to show
+    // it on) was not shown either.
     if (FAILED(taskDialog(&config, &chosen, nullptr, nullptr)))
         return 0;
-    return chosen ? chosen : IDCANCEL;
+    return chosen;
 }
 
 void markProfiles(const wchar_t *productKey)
