@@ -1,0 +1,282 @@
+#include "client.h"
+
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+using namespace ServerMessages;
+
+namespace {
+// Longest single wait on the socket while reading: a queued block or an
+// owner waiting for the lock ends the read wait within this time.
+constexpr int ReadSliceMs = 2;
+// Total read wait of one pass when nothing is queued.
+constexpr int ReadWaitMs = 100;
+} // namespace
+
+Client::Client(const QString &appName, QObject *parent)
+    : AbstractHandler<QByteArray>(parent), appName(appName)
+{
+    registerServerMetaTypes();
+}
+
+Client::~Client()
+{
+    // Only reached with the socket still here when the thread never ran.
+    delete socket;
+}
+
+bool Client::connectToServer(const QString &host, quint16 port)
+{
+    socket = new QTcpSocket;
+    socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    if (socket->waitForConnected(1000)) {
+        // Small blocks go out at once instead of waiting for the peer's ack.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket->moveToThread(this);
+        return true;
+    }
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->abort();
+    delete socket;
+    socket = nullptr;
+    return false;
+}
+
+// Called without the lock; takes it only to queue.
+bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
+{
+    {
+        OwnerLocker locker(this);
+        if (!block.isEmpty()) {
+            queue.append(block);
+            return true;
+        }
+        lastError = refusal;
+    }
+    reportError(refusal); // outside the lock: a direct receiver may call back
+    return false;
+}
+
+bool Client::sendDevice(const QString &session, const QString &group, const QString &device)
+{
+    {
+        OwnerLocker locker(this);
+        sessionName = session;
+        groupName = group;
+        deviceName = device;
+    }
+    return queueOrRefuse(encodeGreeting(), QString());
+}
+
+bool Client::sendSessionName(const QString &name)
+{
+    return queueOrRefuse(encodeSessionName(name), tr("The session name is too long to send"));
+}
+
+bool Client::sendPoint(const MeasuringPoint &pt)
+{
+    return queueOrRefuse(encodePoint(pt), tr("The point's names are too long to send"));
+}
+
+bool Client::sendBasePointSet(const QVector<MeasuringPoint> &measured,
+                              const QVector<MeasuringPoint> &known,
+                              const QVector<double> &weights)
+{
+    QString error;
+    const QByteArray block = encodeBasePointSet(measured, known, weights, &error);
+    return queueOrRefuse(block, error);
+}
+
+void Client::setSessionName(const QString &name)
+{
+    OwnerLocker locker(this);
+    sessionName = name;
+}
+
+QString Client::sessionNameValue()
+{
+    OwnerLocker locker(this);
+    return sessionName;
+}
+
+void Client::reportError(const QString &text)
+{
+    ErrorInfo info;
+    info.title = tr("Network information");
+    info.text = text;
+    info.icon = QMessageBox::Critical;
+    info.buttons = QMessageBox::Ok;
+    info.kind = ErrorInfo::NetworkError;
+    emit errorInfo(info);
+}
+
+void Client::exchange()
+{
+    writeNext();
+    readReply();
+}
+
+void Client::writeNext()
+{
+    if (queue.isEmpty() || !socket || !failure.isEmpty())
+        return;
+    const QByteArray block = queue.takeFirst();
+    if (socket->write(block) != block.size())
+        return; // the socket's error tells checkError why
+    QElapsedTimer timer;
+    timer.start();
+    while (socket->bytesToWrite() > 0) {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        const qint64 left = writeTimeoutMs - timer.elapsed();
+        if (left <= 0) {
+            failure = tr("The server does not accept data");
+            return;
+        }
+        socket->waitForBytesWritten(int(qMin<qint64>(left, ReadWaitMs)));
+    }
+}
+
+void Client::readReply()
+{
+    if (!socket || !failure.isEmpty())
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    // Wait for data in short slices; give the pass up early when there is
+    // more to write or the owner is waiting for the lock.
+    while (socket->bytesAvailable() == 0) {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        const bool busy = !queue.isEmpty() || ownersWaiting.loadAcquire() > 0;
+        const qint64 left = ReadWaitMs - timer.elapsed();
+        if (busy || left <= 0) {
+            socket->waitForReadyRead(0); // still take in what has arrived
+            break;
+        }
+        socket->waitForReadyRead(int(qMin<qint64>(left, ReadSliceMs)));
+    }
+    readBlocks();
+}
+
+void Client::readBlocks()
+{
+    for (;;) {
+        if (blockSize == 0) {
+            if (socket->bytesAvailable() < 2)
+                return;
+            QDataStream in(socket);
+            in >> blockSize;
+            if (blockSize == 0)
+                continue; // an empty block carries no message
+        }
+        if (socket->bytesAvailable() < blockSize)
+            return;
+        const QByteArray payload = socket->read(blockSize);
+        blockSize = 0;
+        handleMessage(payload);
+    }
+}
+
+void Client::handleMessage(const QByteArray &payload)
+{
+    ServerMessage m;
+    if (!decodeServerMessage(payload, &m))
+        return; // malformed or not for the driver: the whole block is skipped
+    switch (m.type) {
+    case SessionExists: {
+        ErrorInfo info;
+        info.title = tr("Session error");
+        info.text = tr("A session with that name already exists. Replace with: %1 ?").arg(m.texts[0]);
+        info.icon = QMessageBox::Question;
+        info.buttons = QMessageBox::Yes | QMessageBox::Cancel;
+        info.kind = ErrorInfo::SessionConflict;
+        info.args = QStringList{m.texts[0]};
+        emit errorInfo(info);
+        break;
+    }
+    case ConnectedToServer:
+        emit connected();
+        break;
+    case PointInfo:
+        sessionName = m.texts[0];
+        groupName = m.texts[1];
+        deviceName = m.texts[3];
+        emit newInfoMeasurement(m.texts[0], m.texts[1], m.texts[2], m.texts[3]);
+        break;
+    case GroupName:
+        groupName = m.texts[0];
+        emit newGroupName(m.texts[0]);
+        break;
+    case BasePoint: {
+        MeasuringPoint pt;
+        pt.pointName = m.texts[0];
+        pt.x = m.xyz[0];
+        pt.y = m.xyz[1];
+        pt.z = m.xyz[2];
+        emit newBasePoint(pt);
+        break;
+    }
+    case SessionAccepted:
+        emit successSetSessionName();
+        break;
+    case Matrix:
+        emit newMatrix(m.matrix);
+        break;
+    case Identify:
+    {
+        // The run loop holds the lock here.
+        const QByteArray block = encodeIdentification(appName, sessionName, groupName, deviceName);
+        if (!block.isEmpty())
+            queue.append(block);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool Client::checkError()
+{
+    if (!socket)
+        return true;
+    if (!failure.isEmpty()) {
+        reportError(failure);
+        return true;
+    }
+    QString text;
+    switch (socket->error()) {
+    case QAbstractSocket::UnknownSocketError:
+    case QAbstractSocket::SocketTimeoutError:
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            return false;
+        // Gone without an error of its own: a closed connection all the same.
+        Q_FALLTHROUGH();
+    case QAbstractSocket::RemoteHostClosedError:
+        text = tr("The server has closed the connection");
+        emit disconnected();
+        break;
+    case QAbstractSocket::ConnectionRefusedError:
+        text = tr("Connection rejected");
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        text = tr("The server at the specified address was not found");
+        break;
+    default:
+        text = tr("Error: ") + socket->errorString();
+        break;
+    }
+    reportError(text);
+    return true;
+}
+
+void Client::closeDevice()
+{
+    if (!socket)
+        return;
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->abort();
+    delete socket;
+    socket = nullptr;
+}

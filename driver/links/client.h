@@ -1,0 +1,91 @@
+#pragma once
+// The server link: one TCP connection to the CAD server, length-framed
+// QDataStream messages (servermessages.h), written and read from the
+// handler's own thread; every server message is reported by one signal.
+//
+// Pace: a pass writes one queued block, then waits for server data for up
+// to 100 ms, but in slices of 2 ms, and gives the wait up as soon as
+// something is queued (a reply that queues an answer) or the owner waits for
+// the lock (OwnerLocker). Queued blocks therefore go out back to back, and a
+// send from the GUI thread waits one slice at most when the link is idle.
+// Writing is bounded by writeTimeout() (default 10 s): a connection that
+// stops taking bytes is reported as a network error and ends the loop.
+// Incoming blocks are cut by their length: a malformed or unknown message is
+// skipped whole and the next block is read in step.
+
+#include "abstracthandler.h"
+#include "servermessages.h"
+#include "types.h"
+
+#include <QByteArray>
+#include <QMatrix4x4>
+#include <QString>
+#include <QVector>
+
+class QTcpSocket;
+
+class Client : public AbstractHandler<QByteArray>
+{
+    Q_OBJECT
+
+public:
+    explicit Client(const QString &appName, QObject *parent = nullptr);
+    ~Client() override;
+
+    // Connects within 1000 ms and moves the socket to the handler's thread.
+    bool connectToServer(const QString &host, quint16 port);
+
+    // Each send queues one message and returns true. A message that would
+    // not fit one block (names of tens of thousands of characters, more than
+    // ServerMessages::MaxBasePointSet base points) is refused: nothing is
+    // queued, false is returned, errorString() tells why and errorInfo
+    // carries the same text to the main window.
+    bool sendDevice(const QString &sessionName, const QString &groupName,
+                    const QString &deviceName); // the greeting; stores the names
+    bool sendSessionName(const QString &sessionName);
+    bool sendPoint(const MeasuringPoint &pt);
+    // Measured points, their known coordinates and one weight per point.
+    bool sendBasePointSet(const QVector<MeasuringPoint> &measured,
+                          const QVector<MeasuringPoint> &known,
+                          const QVector<double> &weights);
+
+    void setSessionName(const QString &name);
+    QString sessionNameValue();
+
+    // Bound on writing one block, in ms. Set before start.
+    void setWriteTimeout(int ms) { writeTimeoutMs = ms; }
+    int writeTimeout() const { return writeTimeoutMs; }
+
+signals:
+    void connected();
+    void disconnected();
+    void newInfoMeasurement(QString sessionName, QString groupName, QString pointName,
+                            QString deviceName);
+    void errorInfo(ErrorInfo error);
+    void successSetSessionName();
+    void newGroupName(QString groupName);
+    void newBasePoint(MeasuringPoint pt);
+    void newMatrix(QMatrix4x4 matrix);
+
+protected:
+    void exchange() override;
+    void closeDevice() override;
+    void readReply() override;
+    void writeNext() override;
+    bool checkError() override;
+
+private:
+    bool queueOrRefuse(const QByteArray &block, const QString &refusal);
+    void handleMessage(const QByteArray &payload);
+    void readBlocks();
+    void reportError(const QString &text);
+
+    QTcpSocket *socket = nullptr;
+    QString appName;
+    QString sessionName;
+    QString groupName;
+    QString deviceName;
+    quint16 blockSize = 0;
+    QString failure; // fatal error found outside the socket's own (a write stall)
+    int writeTimeoutMs = 10000;
+};
