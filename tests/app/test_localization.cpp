@@ -1,0 +1,183 @@
+// Language switching across the three top-level windows, the start in
+// Russian and the device name taken from the command line.
+
+#include <QtTest>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "basepoints.h"
+#include "entry.h"
+#include "localization.h"
+#include "mainwindow.h"
+#include "settingsdialog.h"
+
+class TestLocalization : public QObject
+{
+    Q_OBJECT
+
+    MainWindow *window = nullptr;
+
+    SettingsDialog *settings() const { return window->findChild<SettingsDialog *>(); }
+    BasePoints *basePoints() const { return window->findChild<BasePoints *>(); }
+    template <typename T>
+    T *child(const char *name) const
+    {
+        T *w = window->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qWarning("no %s", name);
+        return w;
+    }
+
+    void verifyRussian()
+    {
+        QCOMPARE(Localization::instance->language(), QStringLiteral("ru"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Драйвер Stadiolink"));
+        QCOMPARE(settings()->windowTitle(), QStringLiteral("Настройки"));
+        QCOMPARE(basePoints()->windowTitle(), QStringLiteral("Базовые точки"));
+        QCOMPARE(child<QAction>("actionConnect")->text(), QStringLiteral("Подключить"));
+        QCOMPARE(QCoreApplication::translate("SettingsDialog", "Parity:"),
+                 QStringLiteral("Чётность:"));
+    }
+    void verifyEnglish()
+    {
+        QCOMPARE(Localization::instance->language(), QStringLiteral("en"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Stadiolink Driver"));
+        QCOMPARE(settings()->windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(basePoints()->windowTitle(), QStringLiteral("Base points"));
+        QCOMPARE(child<QAction>("actionConnect")->text(), QStringLiteral("Connect"));
+        // No translator is left behind: every context is English again.
+        QCOMPARE(QCoreApplication::translate("SettingsDialog", "Parity:"),
+                 QStringLiteral("Parity:"));
+        QCOMPARE(QCoreApplication::translate("Client", "Session error"),
+                 QStringLiteral("Session error"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Localization::instance = new Localization;
+        window = new MainWindow(QString());
+        QVERIFY(settings());
+        QVERIFY(basePoints());
+    }
+    void cleanupTestCase()
+    {
+        delete Localization::instance;
+        Localization::instance = nullptr;
+        delete window;
+    }
+
+    void programStartsInRussian()
+    {
+        verifyRussian();
+        QCOMPARE(child<QLineEdit>("deviceNameEdit")->text(), QString());
+        QVERIFY(!child<QLineEdit>("deviceNameEdit")->isReadOnly());
+    }
+
+    void switchingBackAndForthRetranslatesEveryWindowEachTime()
+    {
+        for (int round = 0; round < 2; ++round) {
+            Localization::instance->setLanguage(QStringLiteral("en"));
+            verifyEnglish();
+            Localization::instance->setLanguage(QStringLiteral("ru"));
+            verifyRussian();
+        }
+        // Russian picked twice in a row still installs one translator: a
+        // single switch to English clears every translation.
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+        verifyRussian();
+        Localization::instance->setLanguage(QStringLiteral("en"));
+        verifyEnglish();
+        Localization::instance->setLanguage(QStringLiteral("en"));
+        verifyEnglish();
+    }
+
+    void languageActionsSwitch()
+    {
+        child<QAction>("actionLanguageRu")->trigger();
+        verifyRussian();
+        QCOMPARE(child<QAction>("actionLanguageRu")->text(), QStringLiteral("Русский"));
+        QCOMPARE(child<QAction>("actionLanguageEn")->text(), QStringLiteral("English"));
+        child<QAction>("actionLanguageEn")->trigger();
+        verifyEnglish();
+        QCOMPARE(child<QAction>("actionLanguageRu")->text(), QStringLiteral("Русский"));
+    }
+
+    void anyOtherCodeMeansEnglish_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("German") << QStringLiteral("de");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("upper case") << QStringLiteral("RU");
+        QTest::newRow("region") << QStringLiteral("ru_RU");
+    }
+    void anyOtherCodeMeansEnglish()
+    {
+        QFETCH(QString, code);
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+        Localization::instance->setLanguage(code);
+        verifyEnglish();
+    }
+
+    void windowKeepsItsStateAcrossSwitches()
+    {
+        auto *edm = child<QComboBox>("edmModeCombo");
+        edm->setCurrentIndex(2);   // "IR Fast"
+        QSignalSpy activated(edm, QOverload<int>::of(&QComboBox::activated));
+        auto *session = child<QLineEdit>("sessionEdit");
+        session->setText(QStringLiteral("Site 7"));
+        settings()->parityCombo()->setCurrentIndex(3);   // Mark
+
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+        QCOMPARE(edm->currentIndex(), 2);
+        QCOMPARE(edm->currentText(), QStringLiteral("Быстрый"));
+        QCOMPARE(settings()->parityCombo()->currentText(), QStringLiteral("Маркер"));
+        QCOMPARE(settings()->settings().parity, QSerialPort::MarkParity);
+        Localization::instance->setLanguage(QStringLiteral("en"));
+        QCOMPARE(edm->currentText(), QStringLiteral("IR Fast"));
+        QCOMPARE(activated.count(), 0);
+        QCOMPARE(session->text(), QStringLiteral("Site 7"));
+        // Without an instrument link the read-outs show dashes.
+        QCOMPARE(child<QLabel>("serialNumberLabel")->text(), QStringLiteral("Serial number: -"));
+        QCOMPARE(child<QLabel>("deviceInfoLabel")->text(), QStringLiteral("Device Name: -"));
+    }
+
+    void missingCatalogueLeavesEnglish()
+    {
+        Localization::instance->setLanguage(QStringLiteral("en"));
+        Q_CLEANUP_RESOURCE(stadiolink_translations);
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Stadiolink Driver"));
+        QCOMPARE(QCoreApplication::translate("SettingsDialog", "Parity:"),
+                 QStringLiteral("Parity:"));
+        Q_INIT_RESOURCE(stadiolink_translations);
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+        verifyRussian();
+    }
+
+    void deviceNameIsTheFirstArgumentUnchanged()
+    {
+        const QString program = QStringLiteral("/opt/stadiolink/Stadiolink");
+        QCOMPARE(deviceNameFromArguments({}), QString());
+        QCOMPARE(deviceNameFromArguments({program}), QString());
+        QCOMPARE(deviceNameFromArguments({program, QStringLiteral(" Leica TS 16 ")}),
+                 QStringLiteral(" Leica TS 16 "));
+        QCOMPARE(deviceNameFromArguments({program, QStringLiteral("TS16"), QStringLiteral("extra"),
+                                          QStringLiteral("more")}),
+                 QStringLiteral("TS16"));
+        QCOMPARE(deviceNameFromArguments({program, QString(), QStringLiteral("TS16")}), QString());
+
+        MainWindow named(deviceNameFromArguments({program, QStringLiteral("Leica TS 16")}));
+        auto *edit = named.findChild<QLineEdit *>(QStringLiteral("deviceNameEdit"));
+        QVERIFY(edit);
+        QCOMPARE(edit->text(), QStringLiteral("Leica TS 16"));
+        QVERIFY(edit->isReadOnly());
+    }
+};
+
+QTEST_MAIN(TestLocalization)
+#include "test_localization.moc"
