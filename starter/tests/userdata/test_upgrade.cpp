@@ -200,3 +200,71 @@ TEST_GROUP(upgrade_notShownWithoutUserCfg)
     setUpgradePromptCallback(nullptr, 0);
     regDeleteTree(L"SOFTWARE\\MeridaneTests\\Upg");
 }
+
+namespace {
+
+struct Texts {
+    std::wstring all;
+    int created;
+};
+
+BOOL CALLBACK gatherText(HWND child, LPARAM data)
+{
+    wchar_t text[2048];
+    if (GetWindowTextW(child, text, 2048) > 0) {
+        reinterpret_cast<Texts *>(data)->all += text;
+        reinterpret_cast<Texts *>(data)->all += L"\n";
+    }
+    return TRUE;
+}
+
+HRESULT CALLBACK readAndKeep(HWND hwnd, UINT msg, WPARAM, LPARAM, LONG_PTR data)
+{
+    Texts *t = reinterpret_cast<Texts *>(data);
+    if (msg == TDN_CREATED) {
+        ++t->created;
+        EnumChildWindows(hwnd, gatherText, data);
+        PostMessageW(hwnd, TDM_CLICK_BUTTON, 6, 0);
+    }
+    return S_OK;
+}
+
+} // namespace
+
+TEST_GROUP(upgrade_textsAndTranslation)
+{
+    // Untranslated first: the reset text names the user data folder twice.
+    Setup s = prepare(true);
+    Texts plain = {L"", 0};
+    setUpgradePromptCallback(readAndKeep, reinterpret_cast<LONG_PTR>(&plain));
+    handleUpgradeFor(kKey, s.user.c_str(), s.cfg.c_str(), L"Prod 25.0", L"C:\\app\\main.wld", GetModuleHandleW(nullptr));
+    CHECK(plain.created == 1);
+    CHECK(plain.all.find(L"Keep custom settings after upgrade") != std::wstring::npos);
+    CHECK(plain.all.find(L"[ru]") == std::wstring::npos);
+    CHECK(plain.all.find(s.user + L"\\Config folder") != std::wstring::npos);
+    CHECK(plain.all.find(s.user + L"\\ToolPalette folder") != std::wstring::npos);
+
+    // With the support module loaded every text is passed through it.
+    HMODULE support = LoadLibraryW(L"kxicore.dll");
+    CHECK(support != nullptr);
+    if (!support)
+        return;
+    s = prepare(true);
+    Texts ru = {L"", 0};
+    setUpgradePromptCallback(readAndKeep, reinterpret_cast<LONG_PTR>(&ru));
+    handleUpgradeFor(kKey, s.user.c_str(), s.cfg.c_str(), L"Prod 25.0", L"C:\\app\\main.wld", GetModuleHandleW(nullptr));
+    setUpgradePromptCallback(nullptr, 0);
+    typedef const wchar_t *(*CatalogFn)();
+    CatalogFn catalog = reinterpret_cast<CatalogFn>(reinterpret_cast<void *>(GetProcAddress(support, "testCatalog")));
+    CHECK(catalog && std::wstring(catalog()) == L"C:\\app\\main.wld");
+    CHECK(ru.created == 1);
+    CHECK(ru.all.find(L"[ru] Keep custom settings after upgrade") != std::wstring::npos);
+    CHECK(ru.all.find(L"[ru] You can keep") != std::wstring::npos);
+    CHECK(ru.all.find(L"[ru] Reset custom settings") != std::wstring::npos);
+    CHECK(ru.all.find(s.user + L"\\Config folder") != std::wstring::npos);
+    CHECK(ru.all.find(L" 100%d %n") != std::wstring::npos);
+    std::wstring v;
+    CHECK(regGet(kKey, L"UserDataDir", &v) && v == s.user);
+    checkConsumed();
+    FreeLibrary(support);
+}

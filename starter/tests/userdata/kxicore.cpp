@@ -1,0 +1,31 @@
+// Stand-in for the product's support module: records the catalogue path it
+// is initialised with and "translates" by prefixing "[ru] ". The reset text
+// gains a stray "%d" to show that translated texts are never used as formats.
+#include <windows.h>
+
+#include <string>
+
+static std::wstring g_catalog;
+static std::wstring g_last[8];
+static int g_next = 0;
+
+extern "C" int suppInit(const wchar_t *catalog)
+{
+    g_catalog = catalog ? catalog : L"";
+    return 1;
+}
+
+extern "C" const wchar_t *suppTranslate(const wchar_t *text)
+{
+    std::wstring &slot = g_last[g_next++ % 8];
+    slot = L"[ru] ";
+    slot += text;
+    if (slot.find(L"%s") != std::wstring::npos)
+        slot += L" 100%d %n";
+    return slot.c_str();
+}
+
+extern "C" __declspec(dllexport) const wchar_t *testCatalog()
+{
+    return g_catalog.c_str();
+}
