@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(this->russian.translate(context.toLatin1(), source.toUtf8()), russian);
     }
 
-    void sourceCatalogueHoldsExactlyTheMessages()
+    void sourceCatalogueHoldsEveryMessage()
     {
         QString error;
         const QHash<Key, QString> ts = readTs(QStringLiteral(STADIOLINK_TS_FILE), &error);
@@ -261,11 +261,14 @@ private slots:
             actual.insert(it.key());
             QVERIFY2(!it.value().isEmpty(), qPrintable(it.key().second));
         }
+        QStringList missing;
         for (const Key &k : expected - actual)
-            qWarning("missing from the catalogue: %s: %s", qPrintable(k.first), qPrintable(k.second));
+            missing << QStringLiteral("%1: \"%2\"").arg(k.first, k.second);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join('\n')));
+        // Texts added to the code later may extend the catalogue (they are
+        // checked against the code below); they are listed for review.
         for (const Key &k : actual - expected)
-            qWarning("not a program message: %s: %s", qPrintable(k.first), qPrintable(k.second));
-        QCOMPARE(actual, expected);
+            qInfo("catalogue also holds: %s: %s", qPrintable(k.first), qPrintable(k.second));
     }
 
     // lupdate collects every tr()/translate() of the driver's sources; each of
