@@ -146,7 +146,9 @@ void Client::readReply()
     timer.start();
     // Wait for data in short slices; give the pass up early when there is
     // more to write or the owner is waiting for the lock.
-    while (socket->bytesAvailable() == 0) {
+    // Bytes of a block begun in an earlier pass are not new input.
+    const qint64 had = socket->bytesAvailable();
+    while (socket->bytesAvailable() == had) {
         if (socket->state() != QAbstractSocket::ConnectedState)
             return;
         const bool busy = !queue.isEmpty() || ownersWaiting.loadAcquire() > 0;

@@ -1,0 +1,410 @@
+// The server link against a QTcpServer on port 0 played by the test: what
+// goes on the wire, what each server message yields, broken input, refusals,
+// stalls, closing and the link's pace.
+
+#include "client.h"
+#include "clientwire.h"
+#include "servermessages.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+#include <memory>
+
+using namespace ServerMessages;
+using namespace Wire;
+
+namespace {
+
+// Records every signal of the link in arrival order (queued into the test
+// thread, as the main window gets them).
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(Client *c)
+    {
+        connect(c, &Client::connected, this, [this] { log << "connected"; });
+        connect(c, &Client::disconnected, this, [this] { log << "disconnected"; });
+        connect(c, &Client::newInfoMeasurement, this,
+                [this](QString s, QString g, QString p, QString d) {
+                    log << QStringList{"info", s, g, p, d}.join('|');
+                });
+        connect(c, &Client::errorInfo, this, [this](ErrorInfo e) {
+            errors << e;
+            log << "error|" + e.text;
+        });
+        connect(c, &Client::successSetSessionName, this, [this] { log << "sessionOk"; });
+        connect(c, &Client::newGroupName, this, [this](QString g) { log << "group|" + g; });
+        connect(c, &Client::newBasePoint, this, [this](MeasuringPoint p) {
+            basePoints << p;
+            log << "base|" + p.pointName;
+        });
+        connect(c, &Client::newMatrix, this, [this](QMatrix4x4 m) {
+            matrices << m;
+            log << "matrix";
+        });
+    }
+    QStringList log;
+    QList<ErrorInfo> errors;
+    QList<MeasuringPoint> basePoints;
+    QList<QMatrix4x4> matrices;
+};
+
+// The server side: accepts one connection and collects what arrives.
+class Peer : public QObject
+{
+public:
+    Peer()
+    {
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            sock = server.nextPendingConnection();
+            if (readLimit > 0)
+                sock->setReadBufferSize(readLimit);
+            connect(sock, &QTcpSocket::readyRead, this, [this] {
+                if (!paused)
+                    received += sock->readAll();
+            });
+        });
+    }
+    quint16 port() const { return server.serverPort(); }
+    void send(const QByteArray &bytes)
+    {
+        sock->write(bytes);
+        sock->flush();
+    }
+    // Payloads of the complete blocks received so far.
+    QList<QByteArray> blocks() const
+    {
+        BlockReader r;
+        r.feed(received);
+        QList<QByteArray> out;
+        QByteArray p;
+        while (r.next(&p))
+            out << p;
+        return out;
+    }
+    QTcpServer server;
+    QTcpSocket *sock = nullptr;
+    QByteArray received;
+    bool paused = false;
+    qint64 readLimit = 0;
+};
+
+struct Link {
+    std::unique_ptr<Peer> peer{new Peer};
+    std::unique_ptr<Client> client{new Client("Stadiolink.exe")};
+    std::unique_ptr<Recorder> rec;
+    Link() { rec.reset(new Recorder(client.get())); }
+    ~Link()
+    {
+        if (client->isRunning())
+            client->stop();
+    }
+    // Connects, queues the greeting and starts; returns once the peer has it.
+    bool open(const QString &session = "S1", const QString &group = "G1",
+              const QString &device = "TS16")
+    {
+        if (!client->connectToServer("127.0.0.1", peer->port()))
+            return false;
+        client->sendDevice(session, group, device);
+        client->start();
+        QElapsedTimer t;
+        t.start();
+        while (peer->received.size() < 8 && t.elapsed() < 5000)
+            QTest::qWait(5);
+        return peer->received == encodeGreeting();
+    }
+};
+
+} // namespace
+
+class TestClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerServerMetaTypes(); }
+
+    void connectFailsWithoutListener()
+    {
+        quint16 port;
+        {
+            QTcpServer s;
+            QVERIFY(s.listen(QHostAddress::LocalHost, 0));
+            port = s.serverPort();
+        }
+        Client c("Stadiolink.exe");
+        QSignalSpy errors(&c, &Client::errorInfo);
+        QVERIFY(!c.connectToServer("127.0.0.1", port));
+        QCOMPARE(errors.count(), 0);
+    }
+
+    void greetingGoesFirst()
+    {
+        Link l;
+        QVERIFY(l.open());
+        QCOMPARE(l.peer->received.toHex(' '), QByteArray("00 06 64 65 76 69 63 65"));
+    }
+
+    // 9 twice in one segment: two identical identifications with the names
+    // of the moment; 2 changes them for the next one.
+    void identificationFollowsTheNames()
+    {
+        Link l;
+        QVERIFY(l.open("S1", "G1", "TS16"));
+        l.peer->received.clear();
+        l.peer->send(encodeEmpty(Identify) + encodeEmpty(Identify));
+        const QByteArray ident = block(u16(1) + str("Stadiolink.exe") + str("S1") + str("G1") + str("TS16"));
+        QTRY_COMPARE(l.peer->received, ident + ident);
+
+        l.peer->received.clear();
+        l.peer->send(encodePointInfo("S2", "G2", "P8", "TS60") + encodeEmpty(Identify));
+        QTRY_COMPARE(l.peer->received,
+                     block(u16(1) + str("Stadiolink.exe") + str("S2") + str("G2") + str("TS60")));
+        QCOMPARE(l.rec->log.first(), QString("info|S2|G2|P8|TS60"));
+        QCOMPARE(l.client->sessionNameValue(), QString("S2"));
+
+        l.client->setSessionName("S3");
+        QCOMPARE(l.client->sessionNameValue(), QString("S3"));
+        l.peer->received.clear();
+        l.peer->send(encodeGroupName("G9") + encodeEmpty(Identify));
+        QTRY_COMPARE(l.peer->received,
+                     block(u16(1) + str("Stadiolink.exe") + str("S3") + str("G9") + str("TS60")));
+    }
+
+    void everyServerMessageInOneSegment()
+    {
+        Link l;
+        QVERIFY(l.open());
+        double v[16];
+        for (int i = 0; i < 16; ++i)
+            v[i] = i + 1;
+        l.peer->send(encodeSessionExists("S1_1") + encodeEmpty(ConnectedToServer)
+                     + encodePointInfo("S", "G", "P2", "D") + encodeGroupName("Walls")
+                     + encodeBasePoint("B1", 10.5, 20.25, 3.125) + encodeEmpty(SessionAccepted)
+                     + encodeMatrix(v));
+        QTRY_COMPARE(l.rec->log.size(), 7);
+        QCOMPARE(l.rec->log, (QStringList{"error|A session with that name already exists. Replace with: S1_1 ?",
+                                           "connected", "info|S|G|P2|D", "group|Walls", "base|B1",
+                                           "sessionOk", "matrix"}));
+        const ErrorInfo e = l.rec->errors.first();
+        QCOMPARE(e.title, QString("Session error"));
+        QCOMPARE(int(e.icon), 4);
+        QCOMPARE(int(e.buttons), 4210688);
+        QCOMPARE(e.kind, 2);
+        QCOMPARE(e.args, QStringList{"S1_1"});
+        const MeasuringPoint b = l.rec->basePoints.first();
+        QVERIFY(b.sessionName.isEmpty() && b.groupName.isEmpty());
+        QCOMPARE(b.x, 10.5);
+        QCOMPARE(b.y, 20.25);
+        QCOMPARE(b.z, 3.125);
+        const QMatrix4x4 m = l.rec->matrices.first();
+        QCOMPARE(m.row(0), QVector4D(1, 2, 3, 4));
+        QCOMPARE(m(1, 0), 5.0f);
+        QCOMPARE(m(3, 2), 15.0f);
+        QVERIFY(l.rec->errors.size() == 1);
+    }
+
+    void splitBlockWaitsForItsLastByte()
+    {
+        Link l;
+        QVERIFY(l.open());
+        const QByteArray msg = encodeBasePoint("B7", 1, 2, 3);
+        l.peer->send(msg.left(1));
+        QTest::qWait(30);
+        l.peer->send(msg.mid(1, 10));
+        QTest::qWait(30);
+        l.peer->send(msg.mid(11, msg.size() - 12));
+        QTest::qWait(150); // more than one read pass
+        QVERIFY(l.rec->log.isEmpty());
+        l.peer->send(msg.right(1) + encodeEmpty(SessionAccepted).left(1));
+        QTRY_COMPARE(l.rec->log, QStringList{"base|B7"});
+        l.peer->send(encodeEmpty(SessionAccepted).mid(1));
+        QTRY_COMPARE(l.rec->log, (QStringList{"base|B7", "sessionOk"}));
+    }
+
+    // Each bad block is skipped whole; the good blocks around it still count.
+    void malformedBlocksAreSkipped()
+    {
+        Link l;
+        QVERIFY(l.open());
+        QByteArray bad;
+        bad += block(u16(3) + str("S") + str("G") + str("P") + f64(1) + f64(2) + f64(3));
+        bad += block(u16(4) + str("S"));
+        bad += block(u16(10) + str("x"));
+        bad += block(u16(6) + str("B") + f64(1));                // runs short
+        bad += block(u16(7) + u16(1));                           // runs past
+        bad += block(u16(0) + u32(1000) + QByteArray(8, 'a'));   // string past the block
+        bad += block(u16(5) + str("G") + encodeEmpty(1));        // a block inside a block
+        bad += block(QByteArray());
+        bad += block(QByteArray(1, '\x09'));                     // half a type
+        l.peer->send(encodeGroupName("before") + bad + encodeGroupName("after"));
+        QTRY_COMPARE(l.rec->log.size(), 2);
+        QTest::qWait(150);
+        QCOMPARE(l.rec->log, (QStringList{"group|before", "group|after"}));
+        QCOMPARE(l.peer->received, encodeGreeting()); // no answer to a broken 9
+    }
+
+    void sendsGoOutInOrder()
+    {
+        Link l;
+        QVERIFY(l.open());
+        MeasuringPoint p;
+        p.sessionName = "S";
+        p.groupName = "G";
+        p.pointName = "P1";
+        p.x = 1;
+        p.y = 2;
+        p.z = 3;
+        MeasuringPoint k = p;
+        k.x = 100;
+        QVERIFY(l.client->sendPoint(p));
+        QVERIFY(l.client->sendSessionName(""));
+        QVERIFY(l.client->sendBasePointSet({p, p}, {k, k}, {1.0, 0.5}));
+        const QByteArray want = encodeGreeting() + encodePoint(p) + QByteArray::fromHex("0006000400000000")
+                                + encodeBasePointSet({p, p}, {k, k}, {1.0, 0.5});
+        QTRY_COMPARE(l.peer->received, want);
+    }
+
+    // Too large for one block: refused to the caller, nothing on the wire,
+    // the link goes on.
+    void oversizedSetIsRefused()
+    {
+        Link l;
+        QVERIFY(l.open());
+        QVector<MeasuringPoint> pts(MaxBasePointSet + 1);
+        QVector<double> w(MaxBasePointSet + 1, 1.0);
+        QSignalSpy errors(l.client.get(), &Client::errorInfo);
+        QVERIFY(!l.client->sendBasePointSet(pts, pts, w));
+        QCOMPARE(errors.count(), 1);
+        const ErrorInfo e = errors.first().first().value<ErrorInfo>();
+        QVERIFY2(e.text.contains("1171"), qPrintable(e.text));
+        QCOMPARE(l.client->errorString(), e.text);
+        MeasuringPoint named;
+        named.pointName = QString(40000, 'x');
+        QVERIFY(!l.client->sendPoint(named));
+        QVERIFY(!l.client->sendSessionName(QString(33000, 's')));
+
+        pts.removeLast();
+        w.removeLast();
+        QVERIFY(l.client->sendBasePointSet(pts, pts, w));
+        QTRY_COMPARE(l.peer->received.size(), 8 + 2 + 65534);
+        const QList<QByteArray> blocks = l.peer->blocks();
+        QCOMPARE(blocks.size(), 2);
+        DriverMessage m;
+        QVERIFY(decodeDriverMessage(blocks[1], &m));
+        QCOMPARE(m.measured.size(), MaxBasePointSet);
+        QVERIFY(l.client->isRunning());
+    }
+
+    void serverClosingIsReportedInOrder()
+    {
+        Link l;
+        QVERIFY(l.open());
+        l.peer->sock->disconnectFromHost();
+        QTRY_COMPARE(l.rec->log.size(), 2);
+        QCOMPARE(l.rec->log, (QStringList{"disconnected", "error|The server has closed the connection"}));
+        const ErrorInfo e = l.rec->errors.first();
+        QCOMPARE(e.title, QString("Network information"));
+        QCOMPARE(int(e.icon), 3);
+        QCOMPARE(int(e.buttons), 1024);
+        QCOMPARE(e.kind, -1);
+        QVERIFY(e.args.isEmpty());
+        QTRY_VERIFY(l.client->isFinished());
+        l.client->stop(); // returns at once
+    }
+
+    // Messages that arrive with the close are still handled first.
+    void lastWordsBeforeClosing()
+    {
+        Link l;
+        QVERIFY(l.open());
+        l.peer->send(encodeGroupName("last"));
+        l.peer->sock->disconnectFromHost();
+        QTRY_COMPARE(l.rec->log.size(), 3);
+        QCOMPARE(l.rec->log.first(), QString("group|last"));
+    }
+
+    // A server that stops reading: the write gives up after its bound and is
+    // reported as a network error instead of blocking the link (and with it
+    // every send of the GUI thread) for good.
+    void stalledWriteIsANetworkError()
+    {
+        Link l;
+        l.peer->readLimit = 1;
+        l.client->setWriteTimeout(300);
+        QVERIFY(l.client->connectToServer("127.0.0.1", l.peer->port()));
+        QTRY_VERIFY(l.peer->sock);
+        l.peer->paused = true;
+        QVector<MeasuringPoint> pts(MaxBasePointSet);
+        QVector<double> w(MaxBasePointSet, 1.0);
+        for (int i = 0; i < 300; ++i) // ~20 MB, far more than the socket buffers
+            QVERIFY(l.client->sendBasePointSet(pts, pts, w));
+        l.client->start();
+        QTRY_VERIFY_WITH_TIMEOUT(l.client->isFinished(), 20000);
+        QTRY_COMPARE(l.rec->errors.size(), 1);
+        QCOMPARE(l.rec->errors.first().text, QString("The server does not accept data"));
+        QCOMPARE(l.rec->errors.first().kind, -1);
+        QElapsedTimer t;
+        t.start();
+        l.client->sendSessionName("S"); // the lock is free again
+        QVERIFY(t.elapsed() < 1000);
+    }
+
+    void stopDrainsTheQueue()
+    {
+        Link l;
+        QVERIFY(l.open());
+        for (int i = 0; i < 3; ++i) {
+            MeasuringPoint p;
+            p.pointName = QString("P%1").arg(i);
+            l.client->sendPoint(p);
+        }
+        l.client->stop();
+        QTRY_COMPARE(l.peer->blocks().size(), 4);
+        QTRY_COMPARE(l.peer->sock->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // With a silent server a pass must not wait out its read slice while
+    // points are queued: 100 points take about 10 s at one point per
+    // 100 ms slice, and well under one second when queued points go out back
+    // to back. (Pace figures come from bench_client.)
+    void queuedPointsDoNotWaitForReplies()
+    {
+        Link l;
+        QVERIFY(l.open());
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 100; ++i) {
+            MeasuringPoint p;
+            p.pointName = QString("P%1").arg(i);
+            l.client->sendPoint(p);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(l.peer->blocks().size(), 101, 8000);
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // The GUI thread's send waits for one short read slice, not for a whole
+    // 100 ms read wait, when the link is idle.
+    void idleSendDoesNotWaitForTheReadSlice()
+    {
+        Link l;
+        QVERIFY(l.open());
+        QTest::qWait(50);
+        qint64 worst = 0;
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer t;
+            t.start();
+            l.client->setSessionName("S");
+            worst = qMax(worst, t.elapsed());
+            QTest::qWait(7);
+        }
+        QVERIFY2(worst < 60, qPrintable(QString::number(worst)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClient)
+#include "test_client.moc"
