@@ -330,4 +330,4 @@ void TestStationSolver::spreadThreshold()
 }
 
 QTEST_GUILESS_MAIN(TestStationSolver)
-#include "test_station_solver.moc"
+#include "test_stationsolver.moc"
