@@ -247,8 +247,11 @@ void handleUpgradeFor(const wchar_t *productKey, const wchar_t *userDataFolder,
     if (RegOpenKeyExW(HKEY_CURRENT_USER, productKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
 
+    // Without a user data folder the configuration folder would be "\Config"
+    // in the drive's root: no prompt, nothing there is backed up or deleted.
     wchar_t configFolder[kPathChars];
-    if (fileExists(userCfg) && pathJoin(configFolder, kPathChars, userDataFolder, L"Config")) {
+    if (*userDataFolder && fileExists(userCfg)
+        && pathJoin(configFolder, kPathChars, userDataFolder, L"Config")) {
         int chosen = askKeepOrReset(userDataFolder, productLabel, catalogPath, instance);
         if (chosen == kButtonReset) {
             backupConfigFiles(configFolder, L"*.cfg", nullptr, true);

@@ -190,6 +190,14 @@ TEST_GROUP(upgrade_notShownWithoutUserCfg)
     CHECK(a.created == 0);
     CHECK(!regGet((std::wstring(kProfiles) + L"\\Survey").c_str(), L"JustUpgraded", nullptr));
 
+    // No user data folder: no prompt even though a cfg.ini is named, and the
+    // configuration folder it would imply is left alone.
+    s = prepare(true);
+    handleUpgradeFor(kKey, L"", s.cfg.c_str(), L"Prod 25.0", L"", GetModuleHandleW(nullptr));
+    CHECK(a.created == 0);
+    CHECK(exists(join(s.config, L"a.cfg")));
+    checkConsumed();
+
     // No Profiles key: consumed, nothing marked, nothing created.
     s = prepare(false);
     regDeleteTree(kProfiles);
