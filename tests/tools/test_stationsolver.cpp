@@ -73,6 +73,7 @@ private slots:
     void heightIsWeightedMeanOffset();
     void scaleFixedUnlessAsked();
     void downWeightedOutlierBarelyMovesResult();
+    void onlyWeightRatiosMatter();
     void matrixLayoutMatchesMapping();
     void refusesDegenerateInput_data();
     void refusesDegenerateInput();
@@ -247,6 +248,27 @@ void TestStationSolver::downWeightedOutlierBarelyMovesResult()
     // The outlier then shows in full in its own residual.
     QVERIFY(std::abs(down.residuals[6].dx - 0.5) < 0.001);
     QVERIFY(std::abs(down.residuals[6].dz - 0.3) < 0.001);
+}
+
+void TestStationSolver::onlyWeightRatiosMatter()
+{
+    std::mt19937 rng(11);
+    const Truth truth{-1.1, 1.0, 3000000.0, 6000000.0, 5.0};
+    const QVector<Point3> measured = stationPoints(5, rng);
+    const QVector<Point3> known = mapAll(truth, measured, 0.01, rng);
+    const QVector<double> w{1, 0.5, 0.25, 0.125, 1};
+    const Station::Solution ref = Station::solve(measured, known, w);
+    QVERIFY(ref.ok);
+    for (double factor : {1e-300, 1e-10, 1e10, 1e306}) {
+        QVector<double> scaled;
+        for (double x : w)
+            scaled.append(x * factor);
+        const Station::Solution s = Station::solve(measured, known, scaled);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QVERIFY(std::abs(s.omega - ref.omega) < 1e-12);
+        QVERIFY(std::abs(s.tx - ref.tx) < 1e-6 && std::abs(s.ty - ref.ty) < 1e-6);
+        QVERIFY(std::abs(s.tz - ref.tz) < 1e-9);
+    }
 }
 
 void TestStationSolver::matrixLayoutMatchesMapping()

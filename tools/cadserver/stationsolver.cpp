@@ -2,6 +2,7 @@
 
 #include <Eigen/Dense>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Station {
@@ -71,6 +72,15 @@ Solution solve(const QVector<Point3> &measured, const QVector<Point3> &known,
                               .arg(i + 1));
     }
 
+    // Only the ratios of the weights matter; relative to the largest they
+    // neither overflow nor underflow in the sums below.
+    double wMax = 0.0;
+    for (double w : weights)
+        wMax = std::max(wMax, w);
+    QVector<double> wn(n);
+    for (int i = 0; i < n; ++i)
+        wn[i] = weights[i] / wMax;
+
     // Weighted centroids. Coordinates are taken relative to the first point
     // first, so large drawing coordinates do not swamp the sums.
     const Eigen::Vector2d m0(measured[0].x, measured[0].y);
@@ -80,7 +90,7 @@ Solution solve(const QVector<Point3> &measured, const QVector<Point3> &known,
     Eigen::Vector2d kc = Eigen::Vector2d::Zero();
     double dzSum = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double w = weights[i];
+        const double w = wn[i];
         wSum += w;
         mc += w * (Eigen::Vector2d(measured[i].x, measured[i].y) - m0);
         kc += w * (Eigen::Vector2d(known[i].x, known[i].y) - k0);
@@ -104,7 +114,7 @@ Solution solve(const QVector<Point3> &measured, const QVector<Point3> &known,
         return refuse(QStringLiteral("the known points lie on one spot (spread %1 m)")
                           .arg(knownSpread, 0, 'g', 3));
 
-    const Eigen::VectorXd w = Eigen::Map<const Eigen::VectorXd>(weights.constData(), n);
+    const Eigen::VectorXd w = Eigen::Map<const Eigen::VectorXd>(wn.constData(), n);
     // H = Σ w·a·bᵀ; the plane fit needs only its rotation-invariant parts.
     const Eigen::Matrix2d h = a * w.asDiagonal() * b.transpose();
     const double sc = h(0, 0) + h(1, 1); // Σ w (a·b)
