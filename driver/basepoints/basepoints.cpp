@@ -18,15 +18,9 @@
 #include <cfloat>
 #include <cmath>
 
-#include "serialporthandler.h"
-#if __has_include("mainwindow.h")
-#include "mainwindow.h"
-#define BASEPOINTS_HAVE_MAINWINDOW 1
-#endif
-#if __has_include("client.h")
 #include "client.h"
-#define BASEPOINTS_HAVE_CLIENT 1
-#endif
+#include "mainwindow.h"
+#include "serialporthandler.h"
 
 namespace {
 
@@ -159,7 +153,6 @@ void BasePoints::setButtonsEnabled(bool enabled)
     m_calculateButton->setEnabled(enabled);
 }
 
-#ifdef BASEPOINTS_HAVE_MAINWINDOW
 // The main window, unless it is being destroyed: its dialogs are hidden and
 // deleted after the window's own part is gone, when its services must not
 // be called any more.
@@ -168,18 +161,13 @@ static MainWindow *liveMainWindow()
     MainWindow *w = MainWindow::instance();
     return w ? qobject_cast<MainWindow *>(static_cast<QObject *>(w)) : nullptr;
 }
-#endif
 
 static void logLine(const QString &text)
 {
-#ifdef BASEPOINTS_HAVE_MAINWINDOW
     if (MainWindow *w = liveMainWindow())
         w->appendLog(text);
     else
         qWarning("%s", qPrintable(text));
-#else
-    qWarning("%s", qPrintable(text));
-#endif
 }
 
 void BasePoints::addBasePoint(const MeasuringPoint &pt)
@@ -251,13 +239,11 @@ void BasePoints::onMeasureClicked()
 {
     m_table->measuring = true;
     m_measureButton->setEnabled(false);
-#ifdef BASEPOINTS_HAVE_MAINWINDOW
     MainWindow *w = liveMainWindow();
     SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr;
     if (!handler)
         return;
     handler->enqueue(BAP_MeasDistanceAngle, QList<QVariant>() << QVariant(2));
-#endif
 }
 
 int BasePoints::collectRequest(QVector<MeasuringPoint> &measuredPoints,
@@ -311,13 +297,11 @@ void BasePoints::onCalculateClicked()
                               QMessageBox::Ok);
         return;
     }
-#if defined(BASEPOINTS_HAVE_MAINWINDOW) && defined(BASEPOINTS_HAVE_CLIENT)
     MainWindow *w = liveMainWindow();
     Client *client = w ? w->client() : nullptr;
     if (!client)
         return;
     client->sendBasePointSet(measuredPoints, knownPoints, weights);
-#endif
 }
 
 void BasePoints::updateResiduals()
@@ -429,25 +413,21 @@ void BasePoints::showEvent(QShowEvent *event)
         const QPoint c = p->geometry().center();
         move(c.x() - width() / 2, c.y() - height() / 2);
     }
-#ifdef BASEPOINTS_HAVE_MAINWINDOW
     MainWindow *w = liveMainWindow();
     if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
         handler->setBasePointMode(true);
         w->setBasePointMode(true);
     }
-#endif
 }
 
 void BasePoints::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
-#ifdef BASEPOINTS_HAVE_MAINWINDOW
     MainWindow *w = liveMainWindow();
     if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
         handler->setBasePointMode(false);
         w->setBasePointMode(false);
     }
-#endif
 }
 
 void BasePoints::retranslate()
