@@ -252,7 +252,9 @@ void copyEntry(const wchar_t *key, const wchar_t *value, void *ctx)
         }
         CreateDirectoryW(target, nullptr);
     }
-    copyTree(source, target, job->remove);
+    // Removing takes that subfolder away again once it is empty.
+    if (copyTree(source, target, job->remove) && job->remove && *value)
+        RemoveDirectoryW(target);
 }
 
 void writeStringValue(const wchar_t *productKey, const wchar_t *name, const wchar_t *text)
