@@ -221,15 +221,15 @@ private slots:
             current = hz;
             if (std::fabs(turn) < 1e-9)
                 return;
-            const double rate = 2.0; // rad/s
+            const double rate = 1.0; // rad/s
             link->enqueue(MOT_StartController, {QVariant(1)});
             link->enqueue(MOT_SetVelocity, {QVariant(turn > 0 ? rate : -rate), QVariant(0.0)});
             QTest::qWait(int(std::fabs(turn) / rate * 1000));
             link->enqueue(MOT_SetVelocity, {QVariant(0.0), QVariant(0.0)});
             link->enqueue(MOT_StopController, {});
             // The snap to the target corrects the timing of the turn; the
-            // targets lie more than 0.9 rad apart.
-            link->enqueue(AUT_FineAdjust, {QVariant(0.4), QVariant(0.4), QVariant(0)});
+            // targets lie more than 1.4 rad apart, so a turn may be 0.6 rad off.
+            link->enqueue(AUT_FineAdjust, {QVariant(0.6), QVariant(0.4), QVariant(0)});
         };
 
         // The window follows a fine adjustment with a lock-in, which the
