@@ -394,15 +394,20 @@ private slots:
         Link l;
         QVERIFY(l.open());
         QTest::qWait(50);
-        qint64 worst = 0;
+        // Waiting out the 100 ms read, three calls in four would take 25 ms
+        // or more; a loaded machine may delay a few calls all the same.
+        int quick = 0;
+        QList<qint64> times;
         for (int i = 0; i < 20; ++i) {
             QElapsedTimer t;
             t.start();
             l.client->setSessionName("S");
-            worst = qMax(worst, t.elapsed());
+            times << t.elapsed();
+            if (times.last() < 25)
+                ++quick;
             QTest::qWait(7);
         }
-        QVERIFY2(worst < 60, qPrintable(QString::number(worst)));
+        QVERIFY2(quick >= 15, qPrintable(QString("%1 quick").arg(quick)));
     }
 };
 
