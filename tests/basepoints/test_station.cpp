@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -149,6 +150,17 @@ private slots:
         QVERIFY(std::fabs(table->rows[0]->measuredY - 5) < 1e-6);
         QVERIFY(std::fabs(table->rows[0]->measuredZ - 1.2) < 1e-6);
         QCOMPARE(table->currentRow, table->rows[1]);
+
+        // Measure, then the selection is cleared before the reply arrives:
+        // no row changes and the log says why.
+        dialog->findChild<QPushButton *>("measureButton")->click();
+        sendMouse(dialog, QEvent::MouseButtonPress, QPoint(2, dialog->height() - 2));
+        QVERIFY(!table->currentRow);
+        QTRY_VERIFY_WITH_TIMEOUT(!table->measuring, 10000);
+        QVERIFY(!table->rows[1]->measured);
+        QCOMPARE(table->rows[1]->measuredX, 0.0);
+        QVERIFY(w.ui().logPane->toPlainText().contains("without a selected row"));
+
         dialog->hide();
         QVERIFY(!w.isBasePointMode());
         w.closeSerialPort();
