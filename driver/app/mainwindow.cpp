@@ -1,63 +1,340 @@
+// Main window: construction, the fixed connections, opening and closing of
+// the instrument and server links, control enabling and the services the
+// base points dialog uses. The control panel handlers are in
+// mainwindow_controls.cpp, the measurement sequence in mainwindow_measure.cpp.
+
 #include "mainwindow.h"
 
+#include <QAction>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include "basepoints.h"
+#include "client.h"
+#include "geometry.h"
+#include "localization.h"
+#include "serialporthandler.h"
+#include "settingsdialog.h"
 
 bool basePointSelected = false;
 
 namespace {
 MainWindow *theWindow = nullptr;
+const int statusTimeoutMs = 5000;
 }
 
 MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow(parent)
 {
     theWindow = this;
-    Q_UNUSED(deviceName);
+    registerInstrumentMetaTypes();
+    registerServerMetaTypes();
+
+    m_settingsDialog = new SettingsDialog(this);
+    m_basePoints = new BasePoints(this);
+
+    m_serialPortHandler = nullptr;
+    m_pollTimer = nullptr;
+    m_client = nullptr;
+    measurePending = basePointMode = trackingActive = laserOn = false;
     appName = QStringLiteral("Stadiolink.exe");
+
+    m_ui.setupUi(this);
+
+    if (!deviceName.isEmpty()) {
+        m_ui.deviceNameEdit->setText(deviceName);
+        m_ui.deviceNameEdit->setReadOnly(true);
+        fitFieldWidths({{m_ui.deviceNameEdit, deviceName}});
+    }
+
+    connectSignals();
+    setControlsEnabled(false);
+
+    if (Localization::instance) {
+        Localization::instance->setMainWindow(this);
+        Localization::instance->setSettingsDialog(m_settingsDialog);
+        Localization::instance->setBasePoints(m_basePoints);
+        Localization::instance->setLanguage(QStringLiteral("ru"));
+    } else {
+        retranslate();
+    }
+
+    m_ui.serverStatusLabel->setEnabled(false);
+    m_ui.serverStatusLabel->setText(tr("There is no connection to the server"));
+    m_ui.serverStatusLabel->setStyleSheet(QStringLiteral("color: red;"));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    closeSerialPort();
+    if (Localization::instance) {
+        Localization::instance->setMainWindow(nullptr);
+        Localization::instance->setSettingsDialog(nullptr);
+        Localization::instance->setBasePoints(nullptr);
+    }
+}
 
-MainWindow *MainWindow::instance() { return theWindow; }
+MainWindow *MainWindow::instance()
+{
+    return theWindow;
+}
 
-Client *MainWindow::client() { return m_client; }
-SerialPortHandler *MainWindow::serialPortHandler() { return m_serialPortHandler; }
-void MainWindow::setBasePointMode(bool on) { basePointMode = on; }
+Client *MainWindow::client()
+{
+    if (m_client && m_client->isRunning())
+        return m_client;
+    appendLog(QStringLiteral("!Ошибка! Client* = nullptr"));
+    return nullptr;
+}
+
+SerialPortHandler *MainWindow::serialPortHandler()
+{
+    if (m_serialPortHandler && m_serialPortHandler->isRunning())
+        return m_serialPortHandler;
+    appendLog(QStringLiteral("!Ошибка! SerialPortHandler* = nullptr"));
+    return nullptr;
+}
+
+bool MainWindow::serverLinkRunning() const
+{
+    return m_client && m_client->isRunning();
+}
+
+bool MainWindow::instrumentLinkRunning() const
+{
+    return m_serialPortHandler && m_serialPortHandler->isRunning();
+}
+
+void MainWindow::setBasePointMode(bool on)
+{
+    basePointMode = on;
+}
 
 void MainWindow::appendLog(const QString &text)
 {
-    if (!m_ui.logPane)
-        return;
-    m_ui.logPane->textCursor().insertText(text + QStringLiteral("\r\n"));
+    QTextCursor cursor = m_ui.logPane->textCursor();
+    cursor.insertText(text + QStringLiteral("\r\n"));
+    m_ui.logPane->setTextCursor(cursor);
 }
 
-void MainWindow::retranslate() {}
-void MainWindow::openSerialPort() {}
-void MainWindow::closeSerialPort() {}
-void MainWindow::handlerTimeout() {}
-void MainWindow::handlerMeasButtonClick() {}
-void MainWindow::handlerPushButtonPressed() {}
-void MainWindow::handlerPushButtonPeleased() {}
-void MainWindow::handlerResponseReceived(QPair<RPC, QVariant>) {}
-void MainWindow::handlerReceivedBasePoint(QPair<RPC, QVariant>) {}
-void MainWindow::handlerTrckButtonClick() {}
-void MainWindow::handlerActionLaserTriggered() {}
-void MainWindow::handlerEdmModeChanged(int) {}
-void MainWindow::handlerSliderChanged(int) {}
-void MainWindow::handlerAutoButtonClick() {}
-void MainWindow::handlerLockButtonClick() {}
-void MainWindow::handlerErrorClient(ErrorInfo) {}
-void MainWindow::connectSignals() {}
-void MainWindow::setControlsEnabled(bool) {}
-void MainWindow::connectToServer(const QString &, quint16) {}
-void MainWindow::disconnectFromServer() {}
-void MainWindow::setServerStatus(bool) {}
-void MainWindow::fitFieldWidths(const QStringList &) {}
-void MainWindow::handlerCommandError(const QString &) {}
-void MainWindow::measureAfterSessionConfirmed() {}
-void MainWindow::showMeasurementInfo(const QString &, const QString &, const QString &, const QString &) {}
-void MainWindow::setSessionField(const QString &) {}
-void MainWindow::setGroupField(const QString &) {}
-void MainWindow::sendMeasuredPoint(double, double, double) {}
-MeasuringPoint MainWindow::pointFromFields(double, double, double) const { return MeasuringPoint(); }
-void MainWindow::showStatus(const QString &) {}
+void MainWindow::showStatus(const QString &text)
+{
+    statusBar()->showMessage(text, statusTimeoutMs);
+}
+
+void MainWindow::retranslate()
+{
+    m_ui.retranslate(this, m_serialPortHandler != nullptr, serialNumber, instrumentName, laserOn);
+    // The two state buttons name the action they will take next.
+    if (trackingActive)
+        m_ui.trackingButton->setText(tr("Stop"));
+    if (m_ui.captureButton->isChecked())
+        m_ui.captureButton->setText(tr("To free"));
+    if (m_client)
+        setServerStatus(m_ui.serverStatusLabel->isEnabled());
+    else
+        setServerStatus(false);
+}
+
+void MainWindow::fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts)
+{
+    int widest = 0;
+    for (const auto &t : texts)
+        widest = qMax(widest, QFontMetrics(t.first->font()).horizontalAdvance(t.second));
+    const int width = int(widest * 1.1);
+    for (QLineEdit *field : {m_ui.sessionEdit, m_ui.groupEdit, m_ui.pointNameEdit, m_ui.deviceNameEdit})
+        field->setMinimumWidth(width);
+}
+
+void MainWindow::connectSignals()
+{
+    connect(m_ui.measButton, &QToolButton::clicked, this, &MainWindow::handlerMeasButtonClick);
+    for (QPushButton *b : {m_ui.upButton, m_ui.leftButton, m_ui.rightButton, m_ui.downButton}) {
+        connect(b, &QPushButton::pressed, this, &MainWindow::handlerPushButtonPressed);
+        connect(b, &QPushButton::released, this, &MainWindow::handlerPushButtonPeleased);
+    }
+    connect(m_ui.speedSlider, &QSlider::valueChanged, this, &MainWindow::handlerSliderChanged);
+    connect(m_ui.trackingButton, &QToolButton::clicked, this, &MainWindow::handlerTrckButtonClick);
+    connect(m_ui.actionLaser, &QAction::triggered, this, &MainWindow::handlerActionLaserTriggered);
+    connect(m_ui.edmModeCombo, QOverload<int>::of(&QComboBox::activated), this,
+            &MainWindow::handlerEdmModeChanged);
+    connect(m_ui.autoButton, &QToolButton::clicked, this, &MainWindow::handlerAutoButtonClick);
+    connect(m_ui.captureButton, &QToolButton::clicked, this, &MainWindow::handlerLockButtonClick);
+    connect(m_ui.actionConnect, &QAction::triggered, this, &MainWindow::openSerialPort);
+    connect(m_ui.actionDisconnect, &QAction::triggered, this, &MainWindow::closeSerialPort);
+    connect(m_ui.actionDisconnect, &QAction::triggered, this, [this] { disconnectFromServer(); });
+    connect(m_ui.actionExit, &QAction::triggered, this, &QWidget::close);
+    connect(m_ui.actionSettings, &QAction::triggered, m_settingsDialog, &QDialog::exec);
+    connect(m_ui.actionAbout, &QAction::triggered, this, [this] { showAboutBox(this); });
+    connect(m_ui.basePointsButton, &QToolButton::clicked, m_basePoints, &QWidget::show);
+    connect(m_ui.actionLanguageRu, &QAction::triggered, this, [] {
+        if (Localization::instance)
+            Localization::instance->setLanguage(QStringLiteral("ru"));
+    });
+    connect(m_ui.actionLanguageEn, &QAction::triggered, this, [] {
+        if (Localization::instance)
+            Localization::instance->setLanguage(QStringLiteral("en"));
+    });
+}
+
+void MainWindow::setControlsEnabled(bool on)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             m_ui.measButton, m_ui.upButton, m_ui.leftButton, m_ui.rightButton, m_ui.downButton,
+             m_ui.trackingButton, m_ui.edmModeCombo, m_ui.autoButton, m_ui.captureButton,
+             m_ui.basePointsButton})
+        w->setEnabled(on);
+    m_ui.actionLaser->setEnabled(on);
+    m_ui.actionDisconnect->setEnabled(on);
+    m_ui.actionConnect->setEnabled(!on);
+    m_ui.actionSettings->setEnabled(!on);
+}
+
+void MainWindow::openSerialPort()
+{
+    if (m_serialPortHandler) {
+        appendLog(tr("The COM port is already open"));
+        return;
+    }
+
+    m_serialPortHandler = new SerialPortHandler;
+    if (!m_serialPortHandler->openPort(m_settingsDialog->settings())) {
+        const QString error = m_serialPortHandler->errorString();
+        QMessageBox::critical(this, tr("Connection error"),
+                              tr("Couldn't connect to COM port: %1").arg(error), QMessageBox::Ok);
+        showStatus(tr("Connection error to the device"));
+        closeSerialPort();
+        return;
+    }
+
+    setControlsEnabled(true);
+    showStatus(tr("The device is connected"));
+
+    lastMeasuredDistance = -1.0;
+    m_pollTimer = new QTimer;
+    m_pollTimer->setInterval(500);
+    connect(m_pollTimer, &QTimer::timeout, this, &MainWindow::handlerTimeout);
+
+    registerInstrumentMetaTypes();
+    connect(m_serialPortHandler, &SerialPortHandler::errorResponse, this,
+            &MainWindow::handlerCommandError, Qt::QueuedConnection);
+    connect(m_serialPortHandler, &SerialPortHandler::responseReceived, this,
+            &MainWindow::handlerResponseReceived, Qt::QueuedConnection);
+    connect(m_serialPortHandler, &SerialPortHandler::receivedBasePoint, this,
+            &MainWindow::handlerReceivedBasePoint, Qt::QueuedConnection);
+
+    m_serialPortHandler->queueStartupRequests();
+    m_serialPortHandler->start(QThread::InheritPriority);
+    // The angle read-out and the temperature stay live while the link is open.
+    m_pollTimer->start();
+
+    connectToServer(m_settingsDialog->serverAddress(), m_settingsDialog->serverPort());
+}
+
+void MainWindow::connectToServer(const QString &host, quint16 port)
+{
+    if (m_client)
+        return;
+
+    m_client = new Client(appName);
+    if (!m_client->connectToServer(host, port)) {
+        showStatus(tr("Couldn't connect to the server"));
+        QMessageBox::critical(this, tr("Connection error"), tr("Couldn't connect to the server"),
+                              QMessageBox::Ok);
+        delete m_client;
+        m_client = nullptr;
+        return;
+    }
+
+    m_client->sendDevice(m_ui.sessionEdit->text().trimmed(), m_ui.groupEdit->text().trimmed(),
+                         m_ui.deviceNameEdit->text().trimmed());
+
+    connect(m_client, &Client::connected, this, [this] { setServerStatus(true); });
+    connect(m_client, &Client::disconnected, this, [this] { setServerStatus(false); });
+    connect(m_client, &Client::newInfoMeasurement, this, &MainWindow::showMeasurementInfo);
+    connect(m_client, &Client::errorInfo, this, &MainWindow::handlerErrorClient);
+    connect(m_client, &Client::successSetSessionName, this,
+            &MainWindow::measureAfterSessionConfirmed);
+    connect(m_client, &Client::newGroupName, this, &MainWindow::setGroupField);
+    connect(m_client, &Client::newBasePoint, this,
+            [this](MeasuringPoint pt) { m_basePoints->addBasePoint(pt); });
+    connect(m_client, &Client::newMatrix, this, [this](QMatrix4x4 matrix) {
+        setStationMatrix(matrix);
+        m_basePoints->updateResiduals();
+    });
+
+    m_client->start(QThread::InheritPriority);
+}
+
+void MainWindow::setServerStatus(bool on)
+{
+    QLabel *label = m_ui.serverStatusLabel;
+    label->setEnabled(on);
+    if (on) {
+        label->setText(tr("Connected to the server"));
+        label->setStyleSheet(QStringLiteral("color: green;"));
+    } else {
+        label->setText(tr("There is no connection to the server"));
+        label->setStyleSheet(QStringLiteral("color: red;"));
+    }
+}
+
+void MainWindow::closeSerialPort()
+{
+    if (m_serialPortHandler) {
+        if (m_serialPortHandler->isRunning()) {
+            // Leave the instrument quiet: lock off, laser off, tracking off.
+            if (m_ui.captureButton->isChecked()) {
+                m_ui.captureButton->setChecked(false);
+                handlerLockButtonClick();
+            }
+            if (laserOn)
+                handlerActionLaserTriggered();
+            if (trackingActive)
+                handlerTrckButtonClick();
+
+            if (m_pollTimer)
+                m_pollTimer->stop();
+            m_serialPortHandler->stop();
+            delete m_pollTimer;
+            delete m_serialPortHandler;
+            m_pollTimer = nullptr;
+            m_serialPortHandler = nullptr;
+            setControlsEnabled(false);
+            showStatus(tr("The COM port is closed"));
+        } else {
+            delete m_pollTimer;
+            delete m_serialPortHandler;
+            m_pollTimer = nullptr;
+            m_serialPortHandler = nullptr;
+        }
+    }
+    disconnectFromServer();
+}
+
+void MainWindow::disconnectFromServer()
+{
+    if (!m_client)
+        return;
+    m_client->stop();
+    delete m_client;
+    m_client = nullptr;
+    // A measurement waiting for the session confirmation is void now.
+    measurePending = false;
+}
+
+void MainWindow::handlerCommandError(const QString &text)
+{
+    appendLog(text);
+    showStatus(tr("Command error"));
+    QMessageBox::critical(this, tr("Command error"), text, QMessageBox::Ok);
+}

@@ -14,6 +14,7 @@
 
 class BasePoints;
 class Client;
+class QLineEdit;
 class QTimer;
 class SerialPortHandler;
 class SettingsDialog;
@@ -82,7 +83,8 @@ private:
     void connectToServer(const QString &host, quint16 port);
     void disconnectFromServer();
     void setServerStatus(bool on);
-    void fitFieldWidths(const QStringList &texts);
+    // Minimum width of the four name fields from the texts they will show.
+    void fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts);
     void handlerCommandError(const QString &text);
 
     void measureAfterSessionConfirmed();
@@ -90,8 +92,13 @@ private:
                              const QString &pointName, const QString &deviceName);
     void setSessionField(const QString &name);
     void setGroupField(const QString &name);
+    // A measured point with the current names, to the server; logged
+    // instead when it cannot be sent.
     void sendMeasuredPoint(double hz, double v, double d);
     MeasuringPoint pointFromFields(double hz, double v, double d) const;
+    void logUnsentPoint(const MeasuringPoint &pt);
+    bool serverLinkRunning() const;
+    bool instrumentLinkRunning() const;
     void showStatus(const QString &text);
 
     MainWindowUi m_ui;
@@ -107,4 +114,8 @@ private:
     bool laserOn = false;
     qint32 serialNumber = 0;
     QString instrumentName;
+    // Slope distance of the last Measure reply. The instrument keeps that
+    // distance until it is cleared, so the link's next simple-measurement
+    // poll reads it once more; that echo is not a new point.
+    double lastMeasuredDistance = -1.0;
 };

@@ -1,0 +1,392 @@
+// Measurement road benchmark of the main window, over a real pty and TCP
+// loopback:
+//  1. latency from the instrument's 17017 reply (written by a pty peer in
+//     its own thread) to the point's arrival at a server thread, for
+//     repeated Measure clicks;
+//  2. while tracking delivers a distance every N ms, the longest time the
+//     GUI thread's event loop is blocked, and the reply-to-server latency
+//     of the tracked points.
+//   bench_measure [measurements, default 200] [tracking seconds, default 10]
+//                 [tracking interval ms, default 50]
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <functional>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "mainwindow.h"
+#include "settingsdialog.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// The instrument: answers every GeoCOM request line at once.
+class PtyInstrument
+{
+public:
+    std::string path;
+    std::atomic<bool> quit{false};
+    std::atomic<bool> tracking{false};
+    int trackIntervalMs = 50;
+    std::mutex m;
+    std::vector<Clock::time_point> measureReplies;   // 17017 replies
+    std::vector<Clock::time_point> trackReplies;     // 2108 replies with a distance
+
+    bool open()
+    {
+        char name[256] = {0};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return false;
+        termios tio;
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+        path = name;
+        worker = std::thread([this] { run(); });
+        return true;
+    }
+    ~PtyInstrument()
+    {
+        quit = true;
+        if (worker.joinable())
+            worker.join();
+        if (master >= 0)
+            ::close(master);
+        if (slave >= 0)
+            ::close(slave);
+    }
+
+private:
+    void run()
+    {
+        std::string pending;
+        Clock::time_point lastDistance = Clock::now();
+        while (!quit) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char buf[1024];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) {
+                usleep(1000);
+                continue;
+            }
+            pending.append(buf, size_t(n));
+            size_t nl;
+            while ((nl = pending.find('\n')) != std::string::npos) {
+                const std::string line = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                const size_t comma = line.find(',');
+                const int rpc = comma == std::string::npos ? 0 : std::atoi(line.c_str() + comma + 1);
+                std::string reply = "0";
+                bool isMeasure = false, isTrack = false;
+                switch (rpc) {
+                case 5003: reply = "0,1234567"; break;
+                case 5004: reply = "0,\"Bench\""; break;
+                case 5011: reply = "0,21.5"; break;
+                case 2021: reply = "0,2"; break;
+                case 2107: reply = "0,0.5,1.4"; break;
+                case 2117: tracking = true; break;
+                case 2008:
+                    if (line.find(":3,1") != std::string::npos && !lastWasDistance)
+                        tracking = false;
+                    break;
+                case 2108:
+                    if (tracking && msSince(lastDistance, Clock::now()) >= trackIntervalMs) {
+                        reply = "0,0.5,1.4,25.0";
+                        lastDistance = Clock::now();
+                        isTrack = true;
+                    } else {
+                        reply = "1285,0.5,1.4,0";
+                    }
+                    break;
+                case 17017: reply = "0,0.5,1.4,25.0,2"; isMeasure = true; break;
+                default: break;
+                }
+                lastWasDistance = isTrack;
+                const std::string out = "%R1P,0,0:" + reply + "\r\n";
+                const Clock::time_point t = Clock::now();
+                if (::write(master, out.data(), out.size()) < 0)
+                    continue;
+                std::lock_guard<std::mutex> lock(m);
+                if (isMeasure)
+                    measureReplies.push_back(t);
+                if (isTrack)
+                    trackReplies.push_back(t);
+            }
+        }
+    }
+
+    int master = -1;
+    int slave = -1;
+    bool lastWasDistance = false;
+    std::thread worker;
+};
+
+// The CAD server: confirms session names, answers points with message 2 and
+// notes when each point arrived.
+class TcpServer
+{
+public:
+    int port = 0;
+    std::mutex m;
+    std::vector<Clock::time_point> points;
+
+    bool listen()
+    {
+        lfd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(lfd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(lfd, 4) != 0)
+            return false;
+        socklen_t len = sizeof a;
+        getsockname(lfd, reinterpret_cast<sockaddr *>(&a), &len);
+        port = ntohs(a.sin_port);
+        worker = std::thread([this] { run(); });
+        return true;
+    }
+    ~TcpServer()
+    {
+        quit = true;
+        if (worker.joinable())
+            worker.join();
+        if (cfd >= 0)
+            ::close(cfd);
+        ::close(lfd);
+    }
+
+private:
+    static void put16(std::string &s, unsigned v)
+    {
+        s.push_back(char(v >> 8));
+        s.push_back(char(v & 0xff));
+    }
+    void send(const std::string &payload)
+    {
+        std::string block;
+        put16(block, unsigned(payload.size()));
+        block += payload;
+        if (::write(cfd, block.data(), block.size()) < 0)
+            return;
+    }
+    void run()
+    {
+        while (!quit && cfd < 0) {
+            pollfd p{lfd, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0)
+                cfd = ::accept(lfd, nullptr, nullptr);
+        }
+        std::string pending;
+        while (!quit) {
+            pollfd p{cfd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = ::read(cfd, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            const Clock::time_point t = Clock::now();
+            pending.append(buf, size_t(n));
+            while (pending.size() >= 2) {
+                const size_t len = (size_t(quint8(pending[0])) << 8) | quint8(pending[1]);
+                if (pending.size() < 2 + len)
+                    break;
+                const std::string payload = pending.substr(2, len);
+                pending.erase(0, 2 + len);
+                if (payload == "device" || payload.size() < 2)
+                    continue;
+                const int type = (quint8(payload[0]) << 8) | quint8(payload[1]);
+                if (type == 4) {
+                    std::string ok;
+                    put16(ok, 7);
+                    send(ok);
+                } else if (type == 3) {
+                    {
+                        std::lock_guard<std::mutex> lock(m);
+                        points.push_back(t);
+                    }
+                    // Message 2: session "S", group "G", point "P", device "D".
+                    std::string info;
+                    put16(info, 2);
+                    for (char c : {'S', 'G', 'P', 'D'}) {
+                        const char str[] = {0, 0, 0, 2, 0, c};
+                        info.append(str, 6);
+                    }
+                    send(info);
+                }
+            }
+        }
+    }
+
+    int lfd = -1;
+    int cfd = -1;
+    std::atomic<bool> quit{false};
+    std::thread worker;
+};
+
+struct Stats {
+    double median = 0, p95 = 0, max = 0, mean = 0;
+};
+
+Stats stats(std::vector<double> v)
+{
+    Stats s;
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    s.median = v[v.size() / 2];
+    s.p95 = v[std::min(v.size() - 1, size_t(v.size() * 0.95))];
+    s.max = v.back();
+    double sum = 0;
+    for (double x : v)
+        sum += x;
+    s.mean = sum / v.size();
+    return s;
+}
+
+void waitFor(const std::function<bool()> &cond, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int measurements = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int trackSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int trackInterval = argc > 3 ? std::atoi(argv[3]) : 50;
+
+    PtyInstrument instrument;
+    instrument.trackIntervalMs = trackInterval;
+    TcpServer server;
+    if (!instrument.open() || !server.listen()) {
+        std::fprintf(stderr, "bench_measure: cannot open the pty or the server socket\n");
+        return 1;
+    }
+
+    MainWindow w(QStringLiteral("Bench"));
+    w.ui().sessionEdit->setText(QStringLiteral("S"));
+    w.ui().groupEdit->setText(QStringLiteral("G"));
+    w.ui().pointNameEdit->setText(QStringLiteral("P"));
+    w.settingsDialog()->portCombo()->setEditText(QString::fromStdString(instrument.path));
+    w.settingsDialog()->addressEdit()->setText(QStringLiteral("127.0.0.1"));
+    w.settingsDialog()->serverPortEdit()->setText(QString::number(server.port));
+    w.ui().actionConnect->trigger();
+    if (!w.serverLink()) {
+        std::fprintf(stderr, "bench_measure: no server link\n");
+        return 1;
+    }
+    QElapsedTimer settle;
+    settle.start();
+    waitFor([&] { return settle.elapsed() > 500; }, 1000);
+
+    // 1. Measure, one at a time.
+    std::vector<double> latencies;
+    for (int i = 0; i < measurements; ++i) {
+        size_t before;
+        {
+            std::lock_guard<std::mutex> lock(server.m);
+            before = server.points.size();
+        }
+        w.handlerMeasButtonClick();
+        waitFor([&] {
+            std::lock_guard<std::mutex> lock(server.m);
+            return server.points.size() > before;
+        }, 5000);
+        std::lock_guard<std::mutex> l1(server.m);
+        std::lock_guard<std::mutex> l2(instrument.m);
+        if (server.points.size() > before && !instrument.measureReplies.empty())
+            latencies.push_back(msSince(instrument.measureReplies.back(), server.points.back()));
+    }
+    const Stats m = stats(latencies);
+    std::printf("measure: %zu of %d points arrived; instrument reply -> server arrival ms: "
+                "median %.2f, mean %.2f, p95 %.2f, max %.2f\n",
+                latencies.size(), measurements, m.median, m.mean, m.p95, m.max);
+
+    // 2. Tracking: the GUI thread's longest stall while points stream in.
+    size_t pointsBefore;
+    {
+        std::lock_guard<std::mutex> lock(server.m);
+        pointsBefore = server.points.size();
+    }
+    double worstGap = 0;
+    std::vector<double> gaps;
+    Clock::time_point last = Clock::now();
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const Clock::time_point now = Clock::now();
+        const double gap = msSince(last, now);
+        gaps.push_back(gap);
+        worstGap = std::max(worstGap, gap);
+        last = now;
+    });
+    w.ui().trackingButton->click();
+    last = Clock::now();
+    tick.start();
+    QElapsedTimer run;
+    run.start();
+    waitFor([&] { return run.elapsed() > trackSeconds * 1000; }, trackSeconds * 1000 + 1000);
+    tick.stop();
+    w.ui().trackingButton->click();
+    waitFor([&] { return false; }, 500);
+
+    std::vector<double> trackLatency;
+    {
+        std::lock_guard<std::mutex> l1(server.m);
+        std::lock_guard<std::mutex> l2(instrument.m);
+        const size_t got = server.points.size() - pointsBefore;
+        const size_t sent = instrument.trackReplies.size();
+        // The k-th tracked distance is the k-th tracked point at the server.
+        for (size_t k = 0; k < std::min(got, sent); ++k)
+            trackLatency.push_back(msSince(instrument.trackReplies[k], server.points[pointsBefore + k]));
+        std::printf("tracking %ds, a distance every %d ms: %zu distances, %zu points at the server\n",
+                    trackSeconds, trackInterval, sent, got);
+    }
+    const Stats g = stats(gaps);
+    const Stats t = stats(trackLatency);
+    std::printf("tracking: GUI event loop gap ms (1 ms timer): median %.2f, p95 %.2f, max %.2f\n",
+                g.median, g.p95, g.max);
+    std::printf("tracking: instrument reply -> server arrival ms: median %.2f, mean %.2f, p95 %.2f, max %.2f\n",
+                t.median, t.mean, t.p95, t.max);
+
+    QElapsedTimer closing;
+    closing.start();
+    w.closeSerialPort();
+    std::printf("disconnect (both links stopped): %lld ms\n", closing.elapsed());
+    return 0;
+}

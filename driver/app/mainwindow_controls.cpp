@@ -1,0 +1,101 @@
+// Main window: the instrument control panel. Each control queues GeoCOM
+// requests on the instrument link; the controls are enabled only while the
+// link is open.
+
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QToolButton>
+
+#include "serialporthandler.h"
+
+namespace {
+const double speedStep = 0.01;                  // rad/s per slider step
+const double fineAdjustRange = 0.7853981633974483; // pi/4 rad each way
+}
+
+void MainWindow::handlerActionLaserTriggered()
+{
+    laserOn = !laserOn;
+    if (laserOn) {
+        m_serialPortHandler->enqueue(EDM_Laserpointer, {1});
+        m_ui.actionLaser->setIcon(QIcon(QStringLiteral(":/images/laser on.ico")));
+    } else {
+        m_serialPortHandler->enqueue(EDM_Laserpointer, {0});
+        m_ui.actionLaser->setIcon(QIcon(QStringLiteral(":/images/laser off.ico")));
+    }
+    m_ui.actionLaser->setText(MainWindowUi::laserText(laserOn));
+}
+
+void MainWindow::handlerEdmModeChanged(int value)
+{
+    const int mode = m_ui.edmModeCombo->itemData(value, Qt::UserRole).toInt();
+    m_serialPortHandler->enqueue(TMC_SetEdmMode, {mode});
+}
+
+void MainWindow::handlerPushButtonPressed()
+{
+    m_serialPortHandler->enqueue(MOT_StartController, {1});
+
+    const double s = m_ui.speedSlider->value() * speedStep;
+    double h = 0.0;
+    double v = 0.0;
+    QObject *button = sender();
+    if (button == m_ui.upButton)
+        v = -s;
+    else if (button == m_ui.downButton)
+        v = s;
+    else if (button == m_ui.leftButton)
+        h = -s;
+    else if (button == m_ui.rightButton)
+        h = s;
+    m_serialPortHandler->enqueue(MOT_SetVelocity, {h, v});
+}
+
+void MainWindow::handlerPushButtonPeleased()
+{
+    m_serialPortHandler->enqueue(MOT_StopController, {});
+}
+
+void MainWindow::handlerSliderChanged(int value)
+{
+    m_ui.speedValueLabel->setText(QString::number(value * speedStep, 'f', 2));
+}
+
+void MainWindow::handlerTrckButtonClick()
+{
+    if (!trackingActive) {
+        m_serialPortHandler->enqueue(TMC_QuickDist, {});
+        trackingActive = true;
+        lastMeasuredDistance = -1.0;
+        m_ui.trackingButton->setText(tr("Stop"));
+    } else {
+        m_serialPortHandler->enqueue(TMC_DoMeasure, {3, 1});
+        trackingActive = false;
+        m_ui.trackingButton->setText(tr("Tracking"));
+    }
+}
+
+void MainWindow::handlerLockButtonClick()
+{
+    if (m_ui.captureButton->isChecked()) {
+        m_serialPortHandler->enqueue(AUS_SetUserLockState, {1});
+        m_ui.captureButton->setText(tr("To free"));
+        m_serialPortHandler->enqueue(AUT_FineAdjust, {fineAdjustRange, fineAdjustRange, 0});
+    } else {
+        m_serialPortHandler->enqueue(AUS_SetUserLockState, {0});
+        m_ui.captureButton->setText(tr("Capture"));
+    }
+}
+
+void MainWindow::handlerAutoButtonClick()
+{
+    QMessageBox::information(this, tr("Not implemented"), tr("The control is not in use yet"),
+                             QMessageBox::Ok);
+}

@@ -1,0 +1,248 @@
+// Main window: the measurement sequence, the instrument reply dispatch, the
+// server's naming answers and the session-name conflict.
+
+#include "mainwindow.h"
+
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStatusBar>
+
+#include "basepoints.h"
+#include "client.h"
+#include "geometry.h"
+#include "serialporthandler.h"
+
+namespace {
+const QString defaultPointName = QStringLiteral("default_point_name");
+}
+
+void MainWindow::handlerTimeout()
+{
+    // Neither request waits for the link: while it is busy they are dropped.
+    if (!instrumentLinkRunning())
+        return;
+    m_serialPortHandler->enqueue(TMC_GetAngle5, {1});
+    m_serialPortHandler->enqueue(CSV_GetIntTemp, {});
+}
+
+void MainWindow::handlerMeasButtonClick()
+{
+    if (!instrumentLinkRunning())
+        return;
+
+    if (basePointMode) {
+        if (basePointSelected)
+            m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
+        else
+            QMessageBox::critical(this, tr("Measurement error"),
+                                  tr("The base point for the measurement is not selected"),
+                                  QMessageBox::Ok);
+        return;
+    }
+
+    // Without the server a measurement would have nowhere to go.
+    if (!serverLinkRunning()) {
+        const QString text = tr("There is no connection to the server");
+        showStatus(text);
+        appendLog(text);
+        return;
+    }
+
+    measurePending = true;
+    const QString session = m_ui.sessionEdit->text().trimmed();
+    if (session == m_client->sessionNameValue())
+        measureAfterSessionConfirmed();
+    else
+        m_client->sendSessionName(session);
+}
+
+void MainWindow::measureAfterSessionConfirmed()
+{
+    if (!measurePending || !instrumentLinkRunning())
+        return;
+    m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
+    measurePending = false;
+}
+
+MeasuringPoint MainWindow::pointFromFields(double hz, double v, double d) const
+{
+    MeasuringPoint pt;
+    pt.sessionName = m_ui.sessionEdit->text().trimmed();
+    pt.groupName = m_ui.groupEdit->text().trimmed();
+    pt.pointName = m_ui.pointNameEdit->text().trimmed();
+    polarToCartesian(hz, v, d, pt.x, pt.y, pt.z);
+    return pt;
+}
+
+void MainWindow::logUnsentPoint(const MeasuringPoint &pt)
+{
+    // Nothing measured is lost: the names and coordinates stay in the log.
+    appendLog(QStringLiteral("%1: %2 / %3 / %4: x = %5, y = %6, z = %7")
+                  .arg(tr("There is no connection to the server"), pt.sessionName, pt.groupName,
+                       pt.pointName, QString::number(pt.x, 'f', 4), QString::number(pt.y, 'f', 4),
+                       QString::number(pt.z, 'f', 4)));
+}
+
+void MainWindow::sendMeasuredPoint(double hz, double v, double d)
+{
+    const MeasuringPoint pt = pointFromFields(hz, v, d);
+    if (!serverLinkRunning() || !m_client->sendPoint(pt))
+        logUnsentPoint(pt);
+}
+
+void MainWindow::handlerResponseReceived(QPair<RPC, QVariant> pair)
+{
+    switch (pair.first) {
+    case CSV_GetInstrumentNo:
+        serialNumber = pair.second.toInt();
+        m_ui.serialNumberLabel->setText(tr("Serial number: %1").arg(serialNumber, 0, 10, QChar(' ')));
+        break;
+    case CSV_GetInstrumentName:
+        instrumentName = pair.second.toString();
+        m_ui.deviceInfoLabel->setText(tr("Device Name: %1").arg(instrumentName, 0, QChar(' ')));
+        break;
+    case CSV_GetIntTemp:
+        m_ui.temperatureLabel->setText(tr("Device temperature: %1 %2")
+                                           .arg(pair.second.toString(), 0, QChar(' '))
+                                           .arg(QStringLiteral("°C"), 0, QChar(' ')));
+        break;
+    case TMC_SetEdmMode:
+        appendLog(tr("EDM mode is selected on the device: %1")
+                      .arg(m_ui.edmModeCombo->currentText(), 0, QChar(' ')));
+        break;
+    case TMC_GetEdmMode: {
+        const int mode = pair.second.toInt();
+        m_ui.edmModeCombo->setCurrentIndex(mode >= 1 && mode <= m_ui.edmModeCombo->count() ? mode - 1 : -1);
+        appendLog(tr("EDM mode is selected on the device: %1")
+                      .arg(m_ui.edmModeCombo->currentText(), 0, QChar(' ')));
+        break;
+    }
+    case TMC_GetAngle5: {
+        const TMC_HZ_V_ANG a = qvariant_cast<TMC_HZ_V_ANG>(pair.second);
+        m_ui.xEdit->setText(formatAngle(a.hzAngle));
+        m_ui.yEdit->setText(formatAngle(a.vAngle));
+        break;
+    }
+    case TMC_GetSimpleMea: {
+        const GetSimpleMea m = qvariant_cast<GetSimpleMea>(pair.second);
+        const bool echo = !trackingActive && lastMeasuredDistance >= 0.0 &&
+                          m.slopeDistance == lastMeasuredDistance;
+        lastMeasuredDistance = -1.0;
+        if (!echo)
+            sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
+        break;
+    }
+    case BAP_MeasDistanceAngle: {
+        const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
+        lastMeasuredDistance = m.slopeDistance;
+        sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MainWindow::handlerReceivedBasePoint(QPair<RPC, QVariant> pair)
+{
+    double hz, v, d;
+    if (pair.first == BAP_MeasDistanceAngle) {
+        const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
+        hz = m.hzAngle, v = m.vAngle, d = m.slopeDistance;
+    } else {
+        const GetSimpleMea m = qvariant_cast<GetSimpleMea>(pair.second);
+        hz = m.hzAngle, v = m.vAngle, d = m.slopeDistance;
+    }
+    m_basePoints->setMeasuredPoint(pointFromFields(hz, v, d));
+}
+
+void MainWindow::showMeasurementInfo(const QString &sessionName, const QString &groupName,
+                                     const QString &pointName, const QString &deviceName)
+{
+    const QString current = m_ui.pointNameEdit->text().trimmed();
+    QString shown;
+    if (current.isEmpty())
+        shown = QStringLiteral("point");
+    else if (pointName == defaultPointName)
+        shown = current;
+    else
+        shown = pointName;
+
+    m_ui.sessionEdit->setText(sessionName);
+    m_ui.groupEdit->setText(groupName);
+    m_ui.pointNameEdit->setText(shown);
+    m_ui.deviceNameEdit->setText(deviceName);
+    m_ui.deviceNameEdit->setReadOnly(true);
+    fitFieldWidths({{m_ui.sessionEdit, sessionName},
+                    {m_ui.groupEdit, groupName},
+                    {m_ui.pointNameEdit, shown},
+                    {m_ui.deviceNameEdit, deviceName}});
+}
+
+void MainWindow::setSessionField(const QString &name)
+{
+    m_ui.sessionEdit->setText(name);
+    fitFieldWidths({{m_ui.sessionEdit, name}});
+}
+
+void MainWindow::setGroupField(const QString &name)
+{
+    m_ui.groupEdit->setText(name);
+    fitFieldWidths({{m_ui.groupEdit, name}});
+}
+
+void MainWindow::handlerErrorClient(ErrorInfo info)
+{
+    // Every error the server link reports ends its connection.
+    if (info.kind == ErrorInfo::NetworkError)
+        setServerStatus(false);
+
+    QMessageBox box(this);
+    box.setWindowTitle(info.title);
+    box.setText(info.text);
+    box.setStandardButtons(info.buttons);
+    switch (info.kind) {
+    case -1:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case 0:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case 1:
+    case 2:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    }
+    const int answer = box.exec();
+
+    if (info.kind != ErrorInfo::SessionConflict)
+        return;
+
+    const QString proposed = info.args.value(0);
+    QString name;
+    if (answer == QMessageBox::Yes) {
+        name = proposed;
+    } else {
+        bool ok = false;
+        const QString typed = QInputDialog::getText(
+            this, tr("Session"),
+            tr("Enter the session name (otherwise the name will be %1)").arg(proposed, 0, QChar(' ')),
+            QLineEdit::Normal, QString(), &ok);
+        name = ok && !typed.trimmed().isEmpty() ? typed.trimmed() : proposed;
+    }
+
+    // The link may have ended while the operator was answering.
+    if (!serverLinkRunning()) {
+        setSessionField(name);
+        return;
+    }
+    m_client->sendSessionName(name);
+    setSessionField(name);
+    m_client->setSessionName(name);
+}

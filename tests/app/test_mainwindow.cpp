@@ -1,0 +1,390 @@
+// The main window as controller of both links: connecting to the simulated
+// instrument on a pty and to a scripted server on loopback, the identity
+// read-outs, the failure rows and the orderly close.
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <algorithm>
+
+#include "client.h"
+#include "mainwindow.h"
+#include "serialporthandler.h"
+#include "test_mainwindow_support.h"
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    UnexpectedModals unexpected;
+
+    // Every instrument control that follows the link's state.
+    static QList<QWidget *> controls(MainWindow &w)
+    {
+        MainWindowUi &u = w.ui();
+        return {u.measButton, u.upButton, u.leftButton, u.rightButton, u.downButton,
+                u.trackingButton, u.edmModeCombo, u.autoButton, u.captureButton,
+                u.basePointsButton};
+    }
+
+    static void verifyClosedState(MainWindow &w)
+    {
+        for (QWidget *c : controls(w))
+            QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
+        QVERIFY(!w.ui().actionLaser->isEnabled());
+        QVERIFY(!w.ui().actionDisconnect->isEnabled());
+        QVERIFY(w.ui().actionConnect->isEnabled());
+        QVERIFY(w.ui().actionSettings->isEnabled());
+        QVERIFY(!w.serialLink());
+        QVERIFY(!w.serverLink());
+        QVERIFY(!w.pollTimer());
+    }
+
+    static void verifyLinkedControls(MainWindow &w)
+    {
+        for (QWidget *c : controls(w))
+            QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+        QVERIFY(w.ui().actionLaser->isEnabled());
+        QVERIFY(w.ui().actionDisconnect->isEnabled());
+        QVERIFY(!w.ui().actionConnect->isEnabled());
+        QVERIFY(!w.ui().actionSettings->isEnabled());
+    }
+
+private slots:
+    void cleanup()
+    {
+        const QStringList seen = unexpected.seen;
+        unexpected.seen.clear();
+        QVERIFY2(seen.isEmpty(), qPrintable(QStringLiteral("unexpected dialogs: ") + seen.join(QStringLiteral("; "))));
+    }
+
+    void constructionStartsClosed()
+    {
+        MainWindow w(QStringLiteral("  TS-A  "));
+        QCOMPARE(MainWindow::instance(), &w);
+        verifyClosedState(w);
+        QCOMPARE(w.ui().deviceNameEdit->text(), QStringLiteral("  TS-A  "));
+        QVERIFY(w.ui().deviceNameEdit->isReadOnly());
+        QVERIFY(w.ui().sessionEdit->minimumWidth() > 0);
+        QCOMPARE(w.ui().sessionEdit->minimumWidth(), w.ui().deviceNameEdit->minimumWidth());
+        QLabel *status = w.ui().serverStatusLabel;
+        QVERIFY(!status->isEnabled());
+        QCOMPARE(status->text(), QStringLiteral("There is no connection to the server"));
+        QCOMPARE(status->styleSheet(), QStringLiteral("color: red;"));
+        QCOMPARE(w.ui().serialNumberLabel->text(), QStringLiteral("Serial number: -"));
+
+        MainWindow unnamed;
+        QVERIFY(!unnamed.ui().deviceNameEdit->isReadOnly());
+        QVERIFY(unnamed.ui().deviceNameEdit->text().isEmpty());
+    }
+
+    void accessorsLogWhileNoLinkRuns()
+    {
+        MainWindow w;
+        QVERIFY(!w.client());
+        QVERIFY(!w.serialPortHandler());
+        QCOMPARE(logText(w), QStringLiteral("!Ошибка! Client* = nullptr\n"
+                                            "!Ошибка! SerialPortHandler* = nullptr\n"));
+        w.setBasePointMode(true);
+        QVERIFY(w.isBasePointMode());
+        w.setBasePointMode(false);
+        QVERIFY(!w.isBasePointMode());
+    }
+
+    void disconnectWithNothingOpenChangesNothing()
+    {
+        MainWindow w;
+        w.closeSerialPort();
+        verifyClosedState(w);
+        QVERIFY(statusText(w).isEmpty());
+        QVERIFY(logText(w).isEmpty());
+    }
+
+    void connectShowsIdentityAndServerState()
+    {
+        Instrument sim({QStringLiteral("--serial"), QStringLiteral("7654321"),
+                        QStringLiteral("--temperature"), QStringLiteral("23.47")});
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        MainWindow w(QStringLiteral("TS16"));
+        w.ui().sessionEdit->setText(QStringLiteral(" S1 "));
+        w.ui().groupEdit->setText(QStringLiteral("G1"));
+        chooseLinks(w, sim.portName(), server.port());
+
+        w.ui().actionConnect->trigger();
+        QVERIFY(w.serialLink() && w.serialLink()->isRunning());
+        QVERIFY(w.serverLink() && w.serverLink()->isRunning());
+        QCOMPARE(w.client(), w.serverLink());
+        QCOMPARE(w.serialPortHandler(), w.serialLink());
+        QCOMPARE(statusText(w), QStringLiteral("The device is connected"));
+        verifyLinkedControls(w);
+        QVERIFY(w.pollTimer() && w.pollTimer()->isActive());
+        QCOMPARE(w.pollTimer()->interval(), 500);
+
+        QTRY_COMPARE_WITH_TIMEOUT(w.ui().serialNumberLabel->text(),
+                                  QStringLiteral("Serial number: 7654321"), 5000);
+        QTRY_COMPARE(w.ui().deviceInfoLabel->text(),
+                     QStringLiteral("Device Name: \"TS16 R500 (simulated)\""));
+        QTRY_COMPARE(w.ui().temperatureLabel->text(),
+                     QStringLiteral("Device temperature: 23.470 °C"));
+        QTRY_VERIFY(logText(w).contains(QStringLiteral("EDM mode is selected on the device: ")));
+        // The instrument got the start-up requests first, in order.
+        const QStringList startup{
+            QStringLiteral("%R1Q,5003:"), QStringLiteral("%R1Q,5004:"), QStringLiteral("%R1Q,5011:"),
+            QStringLiteral("%R1Q,2021:"), QStringLiteral("%R1Q,2008:3,1"), QStringLiteral("%R1Q,1004:0")};
+        // (the link's own distance poll 2108 may follow once start-up is done)
+        QTRY_VERIFY(sim.requests().size() >= 6);
+        QStringList first = sim.requests();
+        first.erase(std::remove_if(first.begin(), first.end(),
+                                   [](const QString &l) { return l.startsWith(QLatin1String("%R1Q,2108:")); }),
+                    first.end());
+        QCOMPARE(first.mid(0, 6).join(QLatin1Char(' ')), startup.join(QLatin1Char(' ')));
+
+        // The server got the greeting and, once it greeted back, the label is green.
+        QTRY_VERIFY(!server.received.isEmpty());
+        QCOMPARE(server.received.first().type, -1);
+        QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+        QCOMPARE(w.ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+        QCOMPARE(w.ui().serverStatusLabel->styleSheet(), QStringLiteral("color: green;"));
+
+        // The poll keeps the angle read-out live.
+        QTRY_VERIFY_WITH_TIMEOUT(!w.ui().xEdit->text().isEmpty(), 5000);
+        QVERIFY(w.ui().xEdit->text().contains(QChar(0x00B0)));
+        QVERIFY(!w.ui().yEdit->text().isEmpty());
+        QVERIFY(w.ui().zEdit->text().isEmpty());
+        QVERIFY(sim.requests().contains(QStringLiteral("%R1Q,2107:1")));
+
+        // The identification asks the server's names back (message 9 -> 1).
+        server.sendEmpty(9);
+        QTRY_COMPARE(server.ofType(1).size(), 1);
+        QCOMPARE(server.ofType(1).first().texts,
+                 QStringList({QStringLiteral("Stadiolink.exe"), QStringLiteral("S1"),
+                              QStringLiteral("G1"), QStringLiteral("TS16")}));
+
+        // A second Connect only logs.
+        w.openSerialPort();
+        QVERIFY(logText(w).contains(QStringLiteral("The COM port is already open")));
+
+        // A language switch keeps the identity shown.
+        w.retranslate();
+        QCOMPARE(w.ui().serialNumberLabel->text(), QStringLiteral("Serial number: 7654321"));
+        QCOMPARE(w.ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+    }
+
+    void portThatCannotBeOpened()
+    {
+        ScriptServer server;
+        MainWindow w;
+        chooseLinks(w, QStringLiteral("/nonexistent/ttyTS"), server.port());
+        ModalAnswer answer(clickButton(QMessageBox::Ok));
+        w.ui().actionConnect->trigger();
+        QVERIFY(answer.done);
+        QCOMPARE(answer.title, QStringLiteral("Connection error"));
+        QVERIFY2(answer.text.startsWith(QStringLiteral("Couldn't connect to COM port: Port error ")),
+                 qPrintable(answer.text));
+        QVERIFY(answer.text.contains(QStringLiteral("/nonexistent/ttyTS")));
+        QCOMPARE(statusText(w), QStringLiteral("Connection error to the device"));
+        verifyClosedState(w);
+        // No server connection was attempted.
+        QTest::qWait(50);
+        QVERIFY(!server.isConnected());
+    }
+
+    void serverRefusingLeavesInstrumentLinked()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        quint16 deadPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            deadPort = probe.serverPort();
+        }
+        MainWindow w;
+        chooseLinks(w, sim.portName(), deadPort);
+        ModalAnswer answer(clickButton(QMessageBox::Ok));
+        w.ui().actionConnect->trigger();
+        QVERIFY(answer.done);
+        QCOMPARE(answer.title, QStringLiteral("Connection error"));
+        QCOMPARE(answer.text, QStringLiteral("Couldn't connect to the server"));
+        QCOMPARE(statusText(w), QStringLiteral("Couldn't connect to the server"));
+        QVERIFY(w.serialLink() && w.serialLink()->isRunning());
+        QVERIFY(!w.serverLink());
+        verifyLinkedControls(w);
+        QCOMPARE(w.ui().serverStatusLabel->text(), QStringLiteral("There is no connection to the server"));
+
+        // Measure without a server does not measure and says why.
+        const int before = sim.commands().size();
+        w.ui().measButton->click();
+        QCOMPARE(statusText(w), QStringLiteral("There is no connection to the server"));
+        QVERIFY(logText(w).contains(QStringLiteral("There is no connection to the server")));
+        QVERIFY(!w.isMeasurePending());
+        QTest::qWait(300);
+        QVERIFY(!sim.commandsSince(before).contains(QStringLiteral("%R1Q,17017:2")));
+
+        // Disconnect then returns to the closed state.
+        w.ui().actionDisconnect->trigger();
+        QCOMPARE(statusText(w), QStringLiteral("The COM port is closed"));
+        verifyClosedState(w);
+    }
+
+    void serverClosingMidSession()
+    {
+        Instrument sim({QStringLiteral("--track-interval"), QStringLiteral("50")});
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        server.nextPointName = QStringLiteral("next");
+        MainWindow w;
+        w.ui().sessionEdit->setText(QStringLiteral("S"));
+        w.ui().groupEdit->setText(QStringLiteral("G"));
+        w.ui().pointNameEdit->setText(QStringLiteral("P1"));
+        chooseLinks(w, sim.portName(), server.port());
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+
+        ModalAnswer answer(clickButton(QMessageBox::Ok));
+        server.closeConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(answer.done, 5000);
+        QCOMPARE(answer.title, QStringLiteral("Network information"));
+        QCOMPARE(answer.text, QStringLiteral("The server has closed the connection"));
+        QVERIFY(!w.ui().serverStatusLabel->isEnabled());
+        QCOMPARE(w.ui().serverStatusLabel->text(), QStringLiteral("There is no connection to the server"));
+        QCOMPARE(w.ui().serverStatusLabel->styleSheet(), QStringLiteral("color: red;"));
+        QTRY_VERIFY(!w.serverLink()->isRunning());
+        QVERIFY(w.serverLink());   // kept until Disconnect
+
+        // Tracking points that cannot be sent go to the log with their names.
+        w.ui().trackingButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logText(w).contains(QStringLiteral("There is no connection to the server: S / G / P1: x = ")),
+            5000);
+        w.ui().trackingButton->click();
+
+        // Measure now reports the missing server instead of measuring.
+        w.ui().measButton->click();
+        QCOMPARE(statusText(w), QStringLiteral("There is no connection to the server"));
+        QVERIFY(!w.isMeasurePending());
+
+        w.ui().actionDisconnect->trigger();
+        verifyClosedState(w);
+    }
+
+    void instrumentErrorReplyShownAsCommandError()
+    {
+        Instrument sim({QStringLiteral("--fault"), QStringLiteral("18007:error=1285:1")});
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        MainWindow w;
+        chooseLinks(w, sim.portName(), server.port());
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(w.ui().serialNumberLabel->text() != QStringLiteral("Serial number: -"));
+
+        // Lock on is refused once; the fine adjustment still goes out, and
+        // the lock-in after it is refused because the lock state stayed off.
+        // Both errors come as boxes, the second possibly over the first.
+        ModalAnswer first(clickButton(QMessageBox::Ok));
+        ModalAnswer second(clickButton(QMessageBox::Ok));
+        w.ui().captureButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(first.done && second.done, 5000);
+        QCOMPARE(first.title, QStringLiteral("Command error"));
+        QCOMPARE(second.title, QStringLiteral("Command error"));
+        QCOMPARE(QSet<QString>({first.text, second.text}),
+                 QSet<QString>({QStringLiteral("Command error 18007: error code 1285"),
+                                QStringLiteral("Command error 9013: error code 8714")}));
+        QCOMPARE(statusText(w), QStringLiteral("Command error"));
+        QVERIFY(logText(w).contains(QStringLiteral("Command error 18007: error code 1285\n"
+                                                   "Command error 9013: error code 8714")));
+        const QStringList sent = sim.commands();
+        const int lockOn = sent.indexOf(QStringLiteral("%R1Q,18007:1"));
+        QVERIFY(lockOn >= 0);
+        QCOMPARE(sent.mid(lockOn), QStringList({QStringLiteral("%R1Q,18007:1"),
+                                                QStringLiteral("%R1Q,9037:0.785398,0.785398,0"),
+                                                QStringLiteral("%R1Q,9013:")}));
+        verifyLinkedControls(w);
+    }
+
+    void disconnectLeavesTheInstrumentQuiet()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        MainWindow w;
+        chooseLinks(w, sim.portName(), server.port());
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+
+        w.ui().captureButton->click();
+        w.ui().actionLaser->trigger();
+        w.ui().trackingButton->click();
+        QVERIFY(w.ui().captureButton->isChecked());
+        QVERIFY(w.isLaserOn());
+        QVERIFY(w.isTrackingActive());
+        // The lock-in that the link adds after the fine adjustment went out.
+        QTRY_VERIFY(sim.commands().contains(QStringLiteral("%R1Q,9013:")));
+        QTRY_VERIFY(sim.commands().contains(QStringLiteral("%R1Q,2117:")));
+        const int before = sim.commands().size();
+
+        w.ui().actionDisconnect->trigger();
+        // stop() drains the queue: the lock-off, laser-off and tracking-off
+        // requests reached the instrument before the port closed.
+        const QStringList sent = sim.commands().mid(before);
+        const int lockOff = sent.indexOf(QStringLiteral("%R1Q,18007:0"));
+        const int laserOff = sent.indexOf(QStringLiteral("%R1Q,1004:0"));
+        // (while tracking, the link also clears each delivered distance with
+        // 2008:3,1, so the tracking stop is the last of them)
+        const int trackOff = sent.lastIndexOf(QStringLiteral("%R1Q,2008:3,1"));
+        QVERIFY2(lockOff >= 0 && laserOff > lockOff && trackOff > laserOff, qPrintable(sent.join(' ')));
+        QCOMPARE(sent.last(), QStringLiteral("%R1Q,2008:3,1"));
+        QVERIFY(!w.ui().captureButton->isChecked());
+        QCOMPARE(w.ui().captureButton->text(), QStringLiteral("Capture"));
+        QVERIFY(!w.isLaserOn());
+        QCOMPARE(w.ui().actionLaser->text(), QStringLiteral("The laser is off"));
+        QVERIFY(!w.isTrackingActive());
+        QCOMPARE(w.ui().trackingButton->text(), QStringLiteral("Tracking"));
+        QCOMPARE(statusText(w), QStringLiteral("The COM port is closed"));
+        verifyClosedState(w);
+        QTRY_VERIFY(!server.isConnected());
+
+        // The read-outs return to "-" at the next language switch.
+        w.retranslate();
+        QCOMPARE(w.ui().serialNumberLabel->text(), QStringLiteral("Serial number: -"));
+        QCOMPARE(w.ui().deviceInfoLabel->text(), QStringLiteral("Device Name: -"));
+
+        // And the links open again.
+        w.ui().actionConnect->trigger();
+        QVERIFY(w.serialLink() && w.serialLink()->isRunning());
+        QVERIFY(w.serverLink());
+        w.ui().actionDisconnect->trigger();
+        verifyClosedState(w);
+    }
+
+    void destroyingTheWindowStopsBothLinks()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        auto *w = new MainWindow;
+        chooseLinks(*w, sim.portName(), server.port());
+        w->ui().actionConnect->trigger();
+        QTRY_VERIFY(server.isConnected());
+        w->ui().actionLaser->trigger();
+        QElapsedTimer clock;
+        clock.start();
+        delete w;
+        QVERIFY2(clock.elapsed() < 3000, "closing the links took too long");
+        QVERIFY(sim.commands().endsWith(QStringLiteral("%R1Q,1004:0")));
+        QTRY_VERIFY(!server.isConnected());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
