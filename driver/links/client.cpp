@@ -54,7 +54,15 @@ bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
         }
         lastError = refusal;
     }
-    reportError(refusal); // outside the lock: a direct receiver may call back
+    // Outside the lock: a direct receiver may call back. A warning, not a
+    // network error: the connection itself is fine.
+    ErrorInfo info;
+    info.title = tr("Network information");
+    info.text = refusal;
+    info.icon = QMessageBox::Warning;
+    info.buttons = QMessageBox::Ok;
+    info.kind = ErrorInfo::Warning;
+    emit errorInfo(info);
     return false;
 }
 

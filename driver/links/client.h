@@ -39,7 +39,7 @@ public:
     // not fit one block (names of tens of thousands of characters, more than
     // ServerMessages::MaxBasePointSet base points) is refused: nothing is
     // queued, false is returned, errorString() tells why and errorInfo
-    // carries the same text to the main window.
+    // carries the same text to the main window as a warning (kind 1).
     bool sendDevice(const QString &sessionName, const QString &groupName,
                     const QString &deviceName); // the greeting; stores the names
     bool sendSessionName(const QString &sessionName);

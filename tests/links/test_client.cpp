@@ -282,6 +282,8 @@ private slots:
         QCOMPARE(errors.count(), 1);
         const ErrorInfo e = errors.first().first().value<ErrorInfo>();
         QVERIFY2(e.text.contains("1171"), qPrintable(e.text));
+        QCOMPARE(e.kind, 1); // a warning: the connection stays up
+        QCOMPARE(int(e.buttons), 1024);
         QCOMPARE(l.client->errorString(), e.text);
         MeasuringPoint named;
         named.pointName = QString(40000, 'x');
