@@ -170,6 +170,13 @@ TEST_GROUP(Identity)
                                             L"Stadia 26.3")));
         RegCloseKey(key);
     }
+    // Names too long for the 260-character key and label buffers are cut,
+    // the start goes on.
+    o = options(std::wstring(290, L'V'));
+    o.env[L"MT_PRODUCT"] = std::wstring(290, L'P');
+    r = run(inst, o);
+    CHECK(r.exitCode == 7);
+    CHECK_EQ(r.value("GetMainDllNameW"), narrow(join(inst.bin, L"Meridane.dll")));
 }
 
 TEST_GROUP(FatalReports)
@@ -215,6 +222,27 @@ TEST_GROUP(FatalReports)
     CHECK(r.has("oem.new"));
     CHECK_EQ(fixture::output(r), "Error: Some of application components are missing or corrupted" + reinstall);
     CHECK_EQ(r.value("RunAppW.cmd"), "<none>");
+    // A built-in setting altered in the program file fails its check:
+    // report 10 before anything is loaded.
+    Installation tampered = install(L"fatal-tampered");
+    writePlatformConfig(tampered);
+    std::string exe = readFile(tampered.starter);
+    const std::string oemName = "testoem.dll";
+    std::string scrambled;
+    for (size_t i = 0; i < oemName.size(); ++i)
+        scrambled += static_cast<char>(oemName[i] ^ ((167 + 31 * i + 17 * 3) & 255));
+    size_t at = exe.find(scrambled);
+    CHECK(at != std::string::npos);
+    if (at != std::string::npos) {
+        r = run(tampered, options(L"VendorFatal"));
+        CHECK(r.exitCode == 7);
+        exe[at + 2] = static_cast<char>(exe[at + 2] ^ 0x01);
+        writeFile(tampered.starter, exe);
+        r = run(tampered, options(L"VendorFatal"));
+        CHECK(r.exitCode == 255);
+        CHECK_EQ(fixture::output(r), "Error: Main application component is corrupted" + reinstall);
+        CHECK(!r.has("oem.new"));
+    }
 }
 
 TEST_GROUP(Flags)
