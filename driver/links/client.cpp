@@ -125,24 +125,34 @@ void Client::exchange()
     readReply();
 }
 
+// A block the server does not take at once is carried on over the next
+// passes (the owner may queue in between); only a write that makes no
+// progress for writeTimeout() is a failure.
 void Client::writeNext()
 {
-    if (queue.isEmpty() || !socket || !failure.isEmpty())
+    if (!socket || !failure.isEmpty() || socket->state() != QAbstractSocket::ConnectedState)
         return;
-    const QByteArray block = queue.takeFirst();
-    if (socket->write(block) != block.size())
-        return; // the socket's error tells checkError why
-    QElapsedTimer timer;
-    timer.start();
-    while (socket->bytesToWrite() > 0) {
-        if (socket->state() != QAbstractSocket::ConnectedState)
+    if (socket->bytesToWrite() == 0) {
+        if (queue.isEmpty())
             return;
-        const qint64 left = writeTimeoutMs - timer.elapsed();
-        if (left <= 0) {
+        const QByteArray block = queue.takeFirst();
+        if (socket->write(block) != block.size())
+            return; // the socket's error tells checkError why
+        stallTimer.start();
+    }
+    QElapsedTimer pass;
+    pass.start();
+    while (socket->bytesToWrite() > 0 && socket->state() == QAbstractSocket::ConnectedState) {
+        const qint64 before = socket->bytesToWrite();
+        socket->waitForBytesWritten(ReadSliceMs);
+        if (socket->bytesToWrite() < before)
+            stallTimer.start();
+        else if (stallTimer.elapsed() >= writeTimeoutMs) {
             failure = tr("The server does not accept data");
             return;
         }
-        socket->waitForBytesWritten(int(qMin<qint64>(left, ReadWaitMs)));
+        if (ownersWaiting.loadAcquire() > 0 || pass.elapsed() >= ReadWaitMs)
+            return;
     }
 }
 
@@ -159,7 +169,8 @@ void Client::readReply()
     while (socket->bytesAvailable() == had) {
         if (socket->state() != QAbstractSocket::ConnectedState)
             return;
-        const bool busy = !queue.isEmpty() || ownersWaiting.loadAcquire() > 0;
+        const bool busy = !queue.isEmpty() || socket->bytesToWrite() > 0
+                          || ownersWaiting.loadAcquire() > 0;
         const qint64 left = ReadWaitMs - timer.elapsed();
         if (busy || left <= 0) {
             socket->waitForReadyRead(0); // still take in what has arrived
@@ -285,6 +296,17 @@ void Client::closeDevice()
 {
     if (!socket)
         return;
+    // After a stop, what is still in the socket's buffer goes out first,
+    // within the same bound on stalls.
+    QElapsedTimer stalled;
+    stalled.start();
+    while (failure.isEmpty() && socket->state() == QAbstractSocket::ConnectedState
+           && socket->bytesToWrite() > 0 && stalled.elapsed() < writeTimeoutMs) {
+        const qint64 before = socket->bytesToWrite();
+        socket->waitForBytesWritten(ReadWaitMs);
+        if (socket->bytesToWrite() < before)
+            stalled.restart();
+    }
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->abort();
     delete socket;

@@ -8,8 +8,10 @@
 // something is queued (a reply that queues an answer) or the owner waits for
 // the lock (OwnerLocker). Queued blocks therefore go out back to back, and a
 // send from the GUI thread waits one slice at most when the link is idle.
-// Writing is bounded by writeTimeout() (default 10 s): a connection that
-// stops taking bytes is reported as a network error and ends the loop.
+// A block the server does not take at once is written on over the next
+// passes, so the GUI thread can still queue meanwhile; a connection that
+// takes no bytes for writeTimeout() (default 10 s) is reported as a network
+// error and ends the loop.
 // Incoming blocks are cut by their length: a malformed or unknown message is
 // skipped whole and the next block is read in step.
 
@@ -18,6 +20,7 @@
 #include "types.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMatrix4x4>
 #include <QString>
 #include <QVector>
@@ -87,5 +90,6 @@ private:
     QString deviceName;
     quint16 blockSize = 0;
     QString failure; // fatal error found outside the socket's own (a write stall)
+    QElapsedTimer stallTimer; // since the last write progress
     int writeTimeoutMs = 10000;
 };

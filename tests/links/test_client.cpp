@@ -337,7 +337,7 @@ private slots:
     {
         Link l;
         l.peer->readLimit = 1;
-        l.client->setWriteTimeout(300);
+        l.client->setWriteTimeout(1000);
         QVERIFY(l.client->connectToServer("127.0.0.1", l.peer->port()));
         QTRY_VERIFY(l.peer->sock);
         l.peer->paused = true;
@@ -346,6 +346,14 @@ private slots:
         for (int i = 0; i < 300; ++i) // ~20 MB, far more than the socket buffers
             QVERIFY(l.client->sendBasePointSet(pts, pts, w));
         l.client->start();
+        // While the write hangs, the GUI thread can still queue at once.
+        QTest::qWait(100);
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer t;
+            t.start();
+            l.client->sendSessionName("S");
+            QVERIFY2(t.elapsed() < 200 || l.client->isFinished(), qPrintable(QString::number(t.elapsed())));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(l.client->isFinished(), 20000);
         QTRY_COMPARE(l.rec->errors.size(), 1);
         QCOMPARE(l.rec->errors.first().text, QString("The server does not accept data"));
@@ -365,8 +373,13 @@ private slots:
             p.pointName = QString("P%1").arg(i);
             l.client->sendPoint(p);
         }
+        QVector<MeasuringPoint> pts(MaxBasePointSet);
+        QVector<double> w(MaxBasePointSet, 1.0);
+        for (int i = 0; i < 100; ++i) // more than the socket buffers take
+            l.client->sendBasePointSet(pts, pts, w);
+        QTest::qWait(20); // let the test's event loop fall behind on reading
         l.client->stop();
-        QTRY_COMPARE(l.peer->blocks().size(), 4);
+        QTRY_COMPARE(l.peer->blocks().size(), 104);
         QTRY_COMPARE(l.peer->sock->state(), QAbstractSocket::UnconnectedState);
     }
 
