@@ -113,6 +113,22 @@
         <source>The server has closed the connection</source>
         <translation>Сервер закрыл соединение</translation>
     </message>
+    <message>
+        <source>The point&apos;s names are too long to send</source>
+        <translation>Имена точки слишком длинные для отправки</translation>
+    </message>
+    <message>
+        <source>The server does not accept data</source>
+        <translation>Сервер не принимает данные</translation>
+    </message>
+    <message>
+        <source>The session name is too long to send</source>
+        <translation>Имя сессии слишком длинное для отправки</translation>
+    </message>
+    <message>
+        <source>Too many base points for one request: %1 (at most %2)</source>
+        <translation>Слишком много базовых точек для одного запроса: %1 (не более %2)</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

@@ -47,6 +47,10 @@ const Message messages[] = {
     {"Client", "Session error"},
     {"Client", "The server at the specified address was not found"},
     {"Client", "The server has closed the connection"},
+    {"Client", "The point's names are too long to send"},
+    {"Client", "The server does not accept data"},
+    {"Client", "The session name is too long to send"},
+    {"Client", "Too many base points for one request: %1 (at most %2)"},
     {"MainWindow", "!Error! Client* = nullptr"},
     {"MainWindow", "!Error! SerialPortHandler* = nullptr"},
     {"MainWindow", "About the program"},
@@ -198,11 +202,11 @@ private slots:
                 QCOMPARE(ru.contains(QLatin1String(mark)),
                          QString::fromUtf8(m.source).contains(QLatin1String(mark)));
         }
-        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 117);
+        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 121);
         QCOMPARE(perContext.value("MainWindow"), 70);
         QCOMPARE(perContext.value("BasePoints"), 18);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
-        QCOMPARE(perContext.value("Client"), 7);
+        QCOMPARE(perContext.value("Client"), 11);
         QCOMPARE(perContext.value("SerialPortHandler"), 3);
         QCOMPARE(perContext.value("AbstractHandler"), 1);
         // A text unknown to a context is not translated.
