@@ -387,9 +387,21 @@ RunResult run(const Installation &inst, const RunOptions &options)
     si.hStdError = out;
     PROCESS_INFORMATION pi = {};
     DWORD flags = CREATE_UNICODE_ENVIRONMENT | (options.debugOutput ? DEBUG_ONLY_THIS_PROCESS : 0);
-    if (!CreateProcessW(inst.starter.c_str(), cmdBuf.data(), nullptr, nullptr, TRUE, flags,
-                        env.data(), inst.bin.c_str(), &si, &pi)) {
-        fail(__FILE__, __LINE__, "cannot start " + narrow(inst.starter));
+    // Under a loaded wine a start is now and then refused for a moment; the
+    // starter itself has not run yet, so trying again hides nothing of it.
+    BOOL started = FALSE;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0)
+            Sleep(500);
+        started = CreateProcessW(inst.starter.c_str(), cmdBuf.data(), nullptr, nullptr, TRUE, flags,
+                                 env.data(), inst.bin.c_str(), &si, &pi);
+        if (!started)
+            startError = GetLastError();
+    }
+    if (!started) {
+        fail(__FILE__, __LINE__,
+             "cannot start " + narrow(inst.starter) + " (error " + std::to_string(startError) + ")");
         CloseHandle(out);
         return result;
     }
