@@ -56,13 +56,7 @@ bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
     }
     // Outside the lock: a direct receiver may call back. A warning, not a
     // network error: the connection itself is fine.
-    ErrorInfo info;
-    info.title = tr("Network information");
-    info.text = refusal;
-    info.icon = QMessageBox::Warning;
-    info.buttons = QMessageBox::Ok;
-    info.kind = ErrorInfo::Warning;
-    emit errorInfo(info);
+    reportError(refusal, ErrorInfo::Warning);
     return false;
 }
 
@@ -108,14 +102,14 @@ QString Client::sessionNameValue()
     return sessionName;
 }
 
-void Client::reportError(const QString &text)
+void Client::reportError(const QString &text, ErrorInfo::Kind kind)
 {
     ErrorInfo info;
     info.title = tr("Network information");
     info.text = text;
-    info.icon = QMessageBox::Critical;
+    info.icon = kind == ErrorInfo::Warning ? QMessageBox::Warning : QMessageBox::Critical;
     info.buttons = QMessageBox::Ok;
-    info.kind = ErrorInfo::NetworkError;
+    info.kind = kind;
     emit errorInfo(info);
 }
 

@@ -81,7 +81,7 @@ private:
     bool queueOrRefuse(const QByteArray &block, const QString &refusal);
     void handleMessage(const QByteArray &payload);
     void readBlocks();
-    void reportError(const QString &text);
+    void reportError(const QString &text, ErrorInfo::Kind kind = ErrorInfo::NetworkError);
 
     QTcpSocket *socket = nullptr;
     QString appName;

@@ -570,7 +570,7 @@ int main(int argc, char **argv)
     const QCommandLineOption serialOpt("serial", "Serial number (default 1234567).", "n", "1234567");
     const QCommandLineOption nameOpt("name", "Instrument name (default \"TS16 R500 (simulated)\"); sent quoted and escaped.", "text", "TS16 R500 (simulated)");
     const QCommandLineOption tempOpt("temperature", "Internal temperature in degrees Celsius (default 21.3).", "deg", "21.3");
-    const QCommandLineOption faultOpt("fault", "Fault injection, repeatable: <rpc|any>:<kind>[:<count>] with kind silent (no answer), garbage (a non-GeoCOM line), split (the reply in two writes 250 ms apart), short (last value left off), close (close the port and exit), error=<code> (that return code), delay=<ms> (answer late). The first matching fault with uses left applies; count limits its uses (default unlimited).", "spec");
+    const QCommandLineOption faultOpt("fault", "Fault injection, repeatable: <rpc|any>:<kind>[:<count>] with kind silent (no answer), garbage (a non-GeoCOM line), split (the reply in two writes 250 ms apart), short (last value left off), close (close the port and exit), error=<code> (that return code), delay=<ms> (answer late). The first matching fault with uses left applies; count limits its uses (default unlimited).", "rule");
     const QCommandLineOption logOpt("log", "Append every received request line (without CR LF) to this file, flushed at once.", "file");
     const QCommandLineOption linkOpt("link", "Also make a symbolic link to the terminal at this path.", "path");
     const QCommandLineOption verboseOpt("verbose", "Print requests and replies on stderr.");
