@@ -11,7 +11,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace ServerMessages;
 using namespace Wire;
@@ -378,9 +380,18 @@ private slots:
         for (int i = 0; i < 100; ++i) // more than the socket buffers take
             l.client->sendBasePointSet(pts, pts, w);
         QTest::qWait(20); // let the test's event loop fall behind on reading
-        l.client->stop();
+        // stop() waits for the drain; the peer lives in this thread, so it
+        // must go on reading meanwhile, as a real server would.
+        std::atomic<bool> stopped{false};
+        std::thread stopper([&] {
+            l.client->stop();
+            stopped = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(stopped, 20000);
+        stopper.join();
         QTRY_COMPARE(l.peer->blocks().size(), 104);
         QTRY_COMPARE(l.peer->sock->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(l.rec->errors.isEmpty());
     }
 
     // With a silent server a pass must not wait out its read slice while
