@@ -105,7 +105,7 @@ int main(int argc, char **argv)
     }
     const double seconds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toDouble() : 5.0;
     QProcess sim;
-    sim.start(QString::fromLocal8Bit(argv[1]), {"--delay", "0"});
+    sim.start(QString::fromLocal8Bit(argv[1]), {"--fast"});
     if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
         std::fprintf(stderr, "simulator did not start\n");
         return 1;

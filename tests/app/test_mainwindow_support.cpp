@@ -187,7 +187,7 @@ void ScriptServer::onReadyRead()
 Instrument::Instrument(const QStringList &extraArguments)
 {
     logPath = dir.filePath(QStringLiteral("requests.log"));
-    QStringList args{QStringLiteral("--log"), logPath, QStringLiteral("--delay"), QStringLiteral("1")};
+    QStringList args{QStringLiteral("--log"), logPath, QStringLiteral("--fast"), QStringLiteral("--delay"), QStringLiteral("1")};
     args << extraArguments;
     sim.reset(new SimulatorProcess(args));
 }

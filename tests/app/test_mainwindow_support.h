@@ -69,8 +69,8 @@ private:
     QByteArray pending;
 };
 
-// The simulated total station on a pty; every request line it received is
-// in its log.
+// The simulated total station on a pty, answering at once (--fast); every
+// request line it received is in its log.
 class Instrument
 {
 public:

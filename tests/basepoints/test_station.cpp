@@ -106,7 +106,7 @@ private slots:
     void baseModeFollowsTheDialog()
     {
         BoxCatcher boxes; // a refused server connection is reported in a box
-        Tool sim("tools/simulator/stadiolink-sim", {"--delay", "0"});
+        Tool sim("tools/simulator/stadiolink-sim", {"--fast"});
         QVERIFY2(!sim.first.isEmpty(), qPrintable(sim.program));
         MainWindow w;
         BasePoints *dialog = w.basePointsDialog();
@@ -202,7 +202,7 @@ private slots:
         base.close();
 
         Tool sim("tools/simulator/stadiolink-sim",
-                 {"--delay", "0", "--scene", scene.fileName(), "--station",
+                 {"--fast", "--scene", scene.fileName(), "--station",
                   QString("%1,%2,%3,%4").arg(sx).arg(sy).arg(sz).arg(orientation)});
         QVERIFY2(!sim.first.isEmpty(), qPrintable(sim.program));
         Tool server("tools/cadserver/stadiolink-cadserver",

@@ -46,7 +46,7 @@ private:
     {
         QFile::remove(logPath());
         sim = new SimulatorProcess(QStringList{"--scene", scenePath(), "--station", "100,200,10,0.5",
-                                               "--delay", "0", "--log", logPath()} + extra);
+                                               "--fast", "--log", logPath()} + extra);
         QVERIFY2(sim->isReady(), qPrintable(SimulatorProcess::executable()));
         link = new TestableHandler;
         link->setReplyTimeout(timeoutMs);
@@ -117,7 +117,7 @@ private slots:
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        for (const char *opt : {"--scene", "--station", "--delay", "--measure-delay", "--fault", "--log", "--track-interval"})
+        for (const char *opt : {"--scene", "--station", "--delay", "--measure-delay", "--fast", "--fault", "--log", "--track-interval"})
             QVERIFY2(out.contains(QLatin1String(opt)), opt);
     }
 

@@ -14,6 +14,7 @@
 #include <QTextStream>
 #include <QVector>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -40,10 +41,26 @@ double nowSeconds()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Sleeps in short slices so that SIGINT or SIGTERM ends a long measurement
+// at once.
 void sleepMs(int ms)
 {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const double end = nowSeconds() + ms / 1000.0;
+    for (double left = ms / 1000.0; left > 0 && !g_quit; left = end - nowSeconds())
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.02)));
+}
+
+// CRC-16/ARC (polynomial 0x8005 reflected, initial value 0), the checksum of
+// GeoCOM's optional checksum field, over the frame without that field.
+quint16 crc16(const QByteArray &bytes)
+{
+    quint16 crc = 0;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
 }
 
 double wrap2Pi(double a)
@@ -79,19 +96,32 @@ const char *kHelp =
     "in the instrument frame, which is the scene frame turned by the orientation\n"
     "and shifted to the station. The telescope starts aimed at the first target.\n"
     "\n"
-    "Requests answered: 1004 laser pointer, 2008 DoMeasure (0 stop, 1/6 distance,\n"
-    "2/8/10 tracking, 3 clear), 2020/2021 EDM mode set/get (1-14), 2107 angles,\n"
-    "2108 simple measurement (return code 1285 with the angles while no distance\n"
-    "exists), 2117 quick distance (starts tracking: a fresh distance every\n"
-    "--track-interval ms), 5003 serial number, 5004 instrument name (quoted), 5011\n"
-    "temperature, 6001/6002 motor controller start/stop, 6004 velocities (rad/s,\n"
-    "|v| <= pi; turn the telescope while the controller runs), 9013 lock-in, 9037\n"
-    "fine adjust (snaps to the target nearest the line of sight within the search\n"
-    "ranges), 17017 distance and angles (mode echoed), 18007 user lock state.\n"
+    "Requests answered: 0 null procedure, 1004 laser pointer, 2008 DoMeasure (0\n"
+    "stop, 1/6 distance, 2/8/10 tracking, 3 clear, 4 signal, 11 frequency),\n"
+    "2020/2021 EDM mode set/get (1-14), 2107 angles, 2108 simple measurement\n"
+    "(return code 1285 with the angles while no distance exists; a wait time waits\n"
+    "for a distance in progress), 2117 quick distance (starts tracking: a fresh\n"
+    "distance every --track-interval ms), 5003 serial number, 5004 instrument name\n"
+    "(quoted), 5011 temperature, 6001/6002 motor controller start/stop (1793 when\n"
+    "already started, 1798 when not started), 6004 velocities (rad/s, |v| <= pi;\n"
+    "turn the telescope while the controller runs), 9013 lock-in, 9037 fine adjust\n"
+    "(snaps to the target nearest the line of sight within the search ranges),\n"
+    "17017 distance and angles (mode 0 last values, 1 angles only, 2 distance, 5\n"
+    "clear the distance, 6 stop tracking; mode echoed), 18007 user lock state.\n"
     "A distance exists only while a target lies within --aim-tolerance of the line\n"
     "of sight. A DoMeasure 3 right after a 2108 that delivered a distance only\n"
     "clears that distance (tracking goes on); any other DoMeasure 3 also stops\n"
-    "tracking. Unknown requests get return code 5 (not implemented).";
+    "tracking. Unknown requests get return code 5 (not implemented).\n"
+    "\n"
+    "Timing is a real instrument's unless --fast is given: every answer takes\n"
+    "--delay ms and a single distance the time of its EDM mode (about 2 s in\n"
+    "standard mode), during which the instrument reads nothing.\n"
+    "\n"
+    "Framing: %R1Q,<rpc>[,<trid>[,<crc>]]:<params>. The reply carries the request's\n"
+    "transaction id (0 without one) and, when the request had a checksum field, its\n"
+    "own: %R1P,<com>,<trid>,<crc>:<rc>,... The checksum is CRC-16/ARC over the line\n"
+    "without the field and without CR LF, in decimal; a request whose checksum does\n"
+    "not match is answered with 3101. Numbers go out in fixed-point notation.";
 
 class Instrument
 {
@@ -99,8 +129,8 @@ public:
     QVector<Target> targets;
     double sx = 0, sy = 0, sz = 0, orientation = 0;
     double aimTolerance = 0.01;
-    int delayMs = 5;
-    int measureDelayMs = 0;
+    int delayMs = 30;
+    int measureDelayMs = -1;  // -1: the time of the EDM mode
     int trackIntervalMs = 100;
     int serial = 1234567;
     QString name = QStringLiteral("TS16 R500 (simulated)");
@@ -200,7 +230,68 @@ public:
         }
     }
 
-    static QString num(double x) { return QString::number(x, 'g', 16); }
+    // Fixed-point as an instrument writes it: 16 significant digits, at most
+    // 15 decimals, no exponent, trailing zeros left off.
+    static QString num(double x)
+    {
+        if (!std::isfinite(x))
+            return QStringLiteral("0");
+        const double a = std::fabs(x);
+        const int decimals = a >= 1 ? std::max(0, 15 - int(std::floor(std::log10(a)))) : 15;
+        QString s = QString::number(x, 'f', decimals);
+        if (s.contains(QLatin1Char('.'))) {
+            while (s.endsWith(QLatin1Char('0')))
+                s.chop(1);
+            if (s.endsWith(QLatin1Char('.')))
+                s.chop(1);
+        }
+        return s == QLatin1String("-0") ? QStringLiteral("0") : s;
+    }
+
+    // Time a single distance takes in the current EDM mode, unless
+    // --measure-delay fixes it.
+    int measureTimeMs() const
+    {
+        if (measureDelayMs >= 0)
+            return measureDelayMs;
+        switch (edmMode) {
+        case 3:  // single fast
+            return 800;
+        case 6:  // continuous modes
+        case 7:
+        case 8:
+        case 9:
+            return 300;
+        case 4:  // long range, averaging, precise
+        case 10:
+        case 11:
+        case 12:
+        case 13:
+        case 14:
+            return 3000;
+        default:  // standard, tape, reflectorless
+            return 2000;
+        }
+    }
+
+    // A TMC_DoMeasure single distance: ready after the measuring time.
+    void startSingleMeasurement()
+    {
+        singleDueAt = nowSeconds() + measureTimeMs() / 1000.0;
+        finishSingleMeasurement();
+    }
+
+    void finishSingleMeasurement()
+    {
+        if (singleDueAt <= 0 || nowSeconds() < singleDueAt)
+            return;
+        singleDueAt = 0;
+        double d;
+        if (distanceNow(&d)) {
+            hasDistance = true;
+            distance = d;
+        }
+    }
 
     // Handles one request line; returns false when the port is to be closed.
     bool handleLine(const QByteArray &raw)
@@ -215,7 +306,8 @@ public:
         if (verbose)
             std::fprintf(stderr, "sim < %s\n", line.toLatin1().constData());
 
-        static const QRegularExpression re(QStringLiteral("^%R1Q,(\\d+)(?:,(\\d+))?:(.*)$"));
+        // %R1Q,<rpc>[,<trid>[,<crc>]]:<params>
+        static const QRegularExpression re(QStringLiteral("^%R1Q,(\\d+)(?:,(\\d+)(?:,(\\d+))?)?:(.*)$"));
         const QRegularExpressionMatch m = re.match(line);
         if (!m.hasMatch()) {
             reply(QStringLiteral("%R1P,3074,0:3074"));  // cannot decode
@@ -223,7 +315,15 @@ public:
         }
         const int rpc = m.captured(1).toInt();
         const QString trId = m.captured(2).isEmpty() ? QStringLiteral("0") : m.captured(2);
-        const QString paramText = m.captured(3).trimmed();
+        const bool withCrc = !m.captured(3).isEmpty();
+        if (withCrc) {
+            const QString unsignedLine = line.left(m.capturedStart(3) - 1) + line.mid(m.capturedEnd(3));
+            if (m.captured(3).toUInt() != crc16(unsignedLine.toLatin1())) {
+                reply(frame(3101, trId, QStringLiteral("3101"), true));  // checksum wrong at the instrument
+                return true;
+            }
+        }
+        const QString paramText = m.captured(4).trimmed();
         const QStringList params = paramText.isEmpty() ? QStringList() : paramText.split(QLatin1Char(','));
 
         Fault *fault = nullptr;
@@ -245,19 +345,20 @@ public:
             return true;
         }
         if (kind == QLatin1String("error")) {
-            reply(QStringLiteral("%R1P,0,%1:%2").arg(trId).arg(fault->value));
+            reply(frame(0, trId, QString::number(fault->value), withCrc));
             return true;
         }
 
         update();
-        const QString body = answer(rpc, params);
+        finishSingleMeasurement();
+        QString body = answer(rpc, params);
         lastRpc = rpc;
-        QString text = QStringLiteral("%R1P,0,%1:").arg(trId) + body;
         if (kind == QLatin1String("short")) {
-            const int comma = text.lastIndexOf(QLatin1Char(','));
-            if (comma > text.indexOf(QLatin1Char(':')))
-                text.truncate(comma);
+            const int comma = body.lastIndexOf(QLatin1Char(','));
+            if (comma >= 0)
+                body.truncate(comma);
         }
+        const QString text = frame(0, trId, body, withCrc);
         sleepMs(delayMs);
         if (kind == QLatin1String("delay"))
             sleepMs(fault->value);
@@ -273,6 +374,17 @@ public:
         }
         reply(text);
         return true;
+    }
+
+    // One reply line without its CR LF: %R1P,<com>,<trid>[,<crc>]:<body>,
+    // the checksum field only when the request carried one.
+    static QString frame(int comRc, const QString &trId, const QString &body, bool withCrc)
+    {
+        const QString head = QStringLiteral("%R1P,%1,%2").arg(comRc).arg(trId);
+        const QString tail = QLatin1Char(':') + body;
+        if (!withCrc)
+            return head + tail;
+        return head + QLatin1Char(',') + QString::number(crc16((head + tail).toLatin1())) + tail;
     }
 
     void reply(const QString &text)
@@ -305,13 +417,21 @@ public:
         lastDelivered = false;
         double d = 0;
         switch (rpc) {
+        case 0:  // COM_NullProc
+            return QStringLiteral("0");
         case 1004:
             laser = intParam(0, 0) != 0;
             return QStringLiteral("0");
         case 2008: {
             const int cmd = intParam(0, 0);
+            static const QVector<int> commands = {0, 1, 2, 3, 4, 6, 8, 10, 11};
+            if (!commands.contains(cmd))
+                return QStringLiteral("2");
+            singleDueAt = 0;
             switch (cmd) {
-            case 0:
+            case 0:   // stop
+            case 4:   // signal strength only
+            case 11:  // frequency only
                 tracking = false;
                 clearDistance();
                 break;
@@ -319,10 +439,7 @@ public:
             case 6:
                 tracking = false;
                 clearDistance();
-                if (distanceNow(&d)) {
-                    hasDistance = true;
-                    distance = d;
-                }
+                startSingleMeasurement();
                 break;
             case 2:
             case 8:
@@ -336,8 +453,6 @@ public:
                     tracking = false;
                 clearDistance();
                 break;
-            default:
-                return QStringLiteral("2");
             }
             return QStringLiteral("0");
         }
@@ -352,11 +467,18 @@ public:
             return QStringLiteral("0,%1").arg(edmMode);
         case 2107:
             return QStringLiteral("0,%1,%2").arg(num(hz), num(v));
-        case 2108:
+        case 2108: {
+            const int wait = intParam(0, 0);
+            if (singleDueAt > 0 && wait > 0) {
+                sleepMs(std::min(wait, int((singleDueAt - nowSeconds()) * 1000.0) + 1));
+                update();
+                finishSingleMeasurement();
+            }
             if (!hasDistance)
                 return QStringLiteral("1285,%1,%2,0").arg(num(hz), num(v));
             lastDelivered = true;
             return QStringLiteral("0,%1,%2,%3").arg(num(hz), num(v), num(distance));
+        }
         case 2117:
             tracking = true;
             clearDistance();
@@ -372,10 +494,14 @@ public:
         case 6001:
             if (intParam(0, -1) != 1)
                 return QStringLiteral("2");
+            if (controller)
+                return QStringLiteral("1793");  // busy
             controller = true;
             velH = velV = 0;
             return QStringLiteral("0");
         case 6002:
+            if (!controller)
+                return QStringLiteral("1798");  // nothing to stop
             controller = false;
             velH = velV = 0;
             return QStringLiteral("0");
@@ -421,7 +547,24 @@ public:
         }
         case 17017: {
             const int mode = intParam(0, 2);
-            sleepMs(measureDelayMs);
+            switch (mode) {
+            case 0:  // no measurement: the angles and the last distance
+                return QStringLiteral("0,%1,%2,%3,0").arg(num(hz), num(v), num(hasDistance ? distance : 0));
+            case 1:  // angles only
+                return QStringLiteral("0,%1,%2,0,1").arg(num(hz), num(v));
+            case 5:  // clear the distance
+            case 6:  // stop tracking
+                if (mode == 6)
+                    tracking = false;
+                singleDueAt = 0;
+                clearDistance();
+                return QStringLiteral("0,%1,%2,0,%3").arg(num(hz), num(v)).arg(mode);
+            case 2:
+                break;
+            default:
+                return QStringLiteral("2");
+            }
+            sleepMs(measureTimeMs());
             update();
             if (!distanceNow(&d))
                 return QStringLiteral("1292,%1,%2,0,%3").arg(num(hz), num(v)).arg(mode);
@@ -455,6 +598,7 @@ private:
     bool hasDistance = false;
     double distance = 0;
     double lastClear = 0;
+    double singleDueAt = 0;  // a TMC_DoMeasure distance in progress
     bool lastDelivered = false;
     int lastRpc = 0;
     int edmMode = 2;
@@ -563,8 +707,9 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption sceneOpt("scene", "Scene file: one target a line, \"name x y z\" (blanks, commas or semicolons between; # starts a comment). Default: T1 10,5,1.2  T2 -8,12,0.5  T3 -15,-6,2  T4 20,-10,-0.8.", "file");
     const QCommandLineOption stationOpt("station", "Station position and orientation: x,y,z,orientation (metres, radians). Default 0,0,0,0.", "x,y,z,o", "0,0,0,0");
-    const QCommandLineOption delayOpt("delay", "Answer delay of every request in ms (default 5; 0 answers at once).", "ms", "5");
-    const QCommandLineOption measOpt("measure-delay", "Extra time a 17017 distance measurement takes, in ms (default 0).", "ms", "0");
+    const QCommandLineOption delayOpt("delay", "Answer delay of every request in ms (default 30, with --fast 0).", "ms");
+    const QCommandLineOption measOpt("measure-delay", "Time a single distance measurement (17017 mode 2, 2008 1 or 6) takes on top of the answer delay, in ms, whatever the EDM mode. Default: as the EDM mode, 2000 standard, 800 fast, 300 continuous, 3000 long range, averaging and precise; with --fast 0.", "ms");
+    const QCommandLineOption fastOpt("fast", "No answer delay and no measuring time, for tests that do not care about timing; --delay and --measure-delay still apply when given.");
     const QCommandLineOption trackOpt("track-interval", "Time between tracking distances in ms (default 100).", "ms", "100");
     const QCommandLineOption tolOpt("aim-tolerance", "Largest angle in radians between the line of sight and a target that still returns its distance (default 0.01).", "rad", "0.01");
     const QCommandLineOption serialOpt("serial", "Serial number (default 1234567).", "n", "1234567");
@@ -574,7 +719,7 @@ int main(int argc, char **argv)
     const QCommandLineOption logOpt("log", "Append every received request line (without CR LF) to this file, flushed at once.", "file");
     const QCommandLineOption linkOpt("link", "Also make a symbolic link to the terminal at this path.", "path");
     const QCommandLineOption verboseOpt("verbose", "Print requests and replies on stderr.");
-    parser.addOptions({sceneOpt, stationOpt, delayOpt, measOpt, trackOpt, tolOpt, serialOpt, nameOpt, tempOpt, faultOpt, logOpt, linkOpt, verboseOpt});
+    parser.addOptions({sceneOpt, stationOpt, delayOpt, measOpt, fastOpt, trackOpt, tolOpt, serialOpt, nameOpt, tempOpt, faultOpt, logOpt, linkOpt, verboseOpt});
     parser.process(app);
 
     auto fail = [](const QString &msg) {
@@ -597,9 +742,16 @@ int main(int argc, char **argv)
     inst.sy = st[1];
     inst.sz = st[2];
     inst.orientation = st[3];
-    bool ok[6];
-    inst.delayMs = parser.value(delayOpt).toInt(&ok[0]);
-    inst.measureDelayMs = parser.value(measOpt).toInt(&ok[1]);
+    const bool fast = parser.isSet(fastOpt);
+    bool ok[6] = {true, true, true, true, true, true};
+    if (parser.isSet(delayOpt))
+        inst.delayMs = parser.value(delayOpt).toInt(&ok[0]);
+    else if (fast)
+        inst.delayMs = 0;
+    if (parser.isSet(measOpt))
+        inst.measureDelayMs = parser.value(measOpt).toInt(&ok[1]);
+    else if (fast)
+        inst.measureDelayMs = 0;
     inst.trackIntervalMs = parser.value(trackOpt).toInt(&ok[2]);
     inst.aimTolerance = parser.value(tolOpt).toDouble(&ok[3]);
     inst.serial = parser.value(serialOpt).toInt(&ok[4]);
@@ -607,6 +759,8 @@ int main(int argc, char **argv)
     for (bool b : ok)
         if (!b)
             return fail(QStringLiteral("a numeric option has a non-numeric value"));
+    if (inst.delayMs < 0 || (parser.isSet(measOpt) && inst.measureDelayMs < 0))
+        return fail(QStringLiteral("delays cannot be negative"));
     inst.name = parser.value(nameOpt);
     for (const QString &f : parser.values(faultOpt)) {
         Fault fault;
