@@ -32,14 +32,18 @@ QString formatAngle(double rad)
     if (!std::isfinite(rad))
         return QString();
     const double f = rad * 57.29577951308232;
-    const double degrees = std::trunc(f);
-    const double minutesExact = (f - degrees) * 60.0;
-    const double minutes = std::trunc(minutesExact);
-    const double seconds = (minutesExact - minutes) * 60.0;
-    return QStringLiteral("%1° %2′ %3″")
-        .arg(QString::number(static_cast<qint64>(degrees)),
-             QString::number(static_cast<qint64>(minutes)),
-             QString::number(seconds, 'f', 2));
+    // Rounded once to hundredths of an arc second, so that 59.995″ carries
+    // into the next minute instead of showing 60.00″.
+    const double total = std::round(std::fabs(f) * 360000.0);
+    const double degrees = std::floor(total / 360000.0);
+    const double rest = total - degrees * 360000.0;
+    const double minutes = std::floor(rest / 6000.0);
+    const int hundredths = static_cast<int>(rest - minutes * 6000.0);
+    const QString sign = f < 0 && total > 0 ? QStringLiteral("-") : QString();
+    return QStringLiteral("%1%2° %3′ %4.%5″")
+        .arg(sign, QString::number(degrees, 'f', 0), QString::number(minutes, 'f', 0),
+             QString::number(hundredths / 100))
+        .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
 }
 
 void setStationMatrix(const QMatrix4x4 &m)

@@ -12,8 +12,10 @@
 // The x axis points to hz = 0, z upwards.
 void polarToCartesian(double hz, double v, double d, double &x, double &y, double &z);
 
-// Degrees, minutes and seconds: "57° 17′ 44.81″" for 1 rad. A non-finite
-// angle gives an empty text.
+// Degrees, minutes and seconds: "57° 17′ 44.81″" for 1 rad, rounded to
+// hundredths of a second with the rounding carried into minutes and degrees;
+// a negative angle has one leading minus sign. A non-finite angle gives an
+// empty text.
 QString formatAngle(double rad);
 
 // Stores the matrix (elements and type flags) and marks it received.

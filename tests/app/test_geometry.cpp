@@ -104,6 +104,19 @@ private slots:
         // One arc second and a half.
         QTest::newRow("seconds only") << (1.5 / 3600.0) * M_PI / 180.0
                                       << QStringLiteral("0\u00B0 0\u2032 1.50\u2033");
+        // Rounding carries into minutes and degrees, never "60.00″".
+        const double arcSecond = M_PI / (180.0 * 3600.0);
+        QTest::newRow("carry into minute") << 59.996 * arcSecond
+                                           << QStringLiteral("0\u00B0 1\u2032 0.00\u2033");
+        QTest::newRow("carry into degree") << (3599.996 + 3600.0) * arcSecond
+                                           << QStringLiteral("2\u00B0 0\u2032 0.00\u2033");
+        QTest::newRow("carry through all") << 3599.995001 * arcSecond << QStringLiteral("1\u00B0 0\u2032 0.00\u2033");
+        QTest::newRow("just below carry") << 59.994 * arcSecond << QStringLiteral("0\u00B0 0\u2032 59.99\u2033");
+        // One leading sign for a negative angle, none for a negative that rounds to zero.
+        QTest::newRow("negative") << -1.0 << QStringLiteral("-57\u00B0 17\u2032 44.81\u2033");
+        QTest::newRow("negative seconds only") << -1.5 * arcSecond << QStringLiteral("-0\u00B0 0\u2032 1.50\u2033");
+        QTest::newRow("negative carry") << -59.996 * arcSecond << QStringLiteral("-0\u00B0 1\u2032 0.00\u2033");
+        QTest::newRow("negative rounding to zero") << -0.001 * arcSecond << QStringLiteral("0\u00B0 0\u2032 0.00\u2033");
     }
     void formatAngleWritesDegreesMinutesSeconds()
     {
