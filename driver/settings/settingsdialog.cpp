@@ -25,18 +25,24 @@ void setFormLabel(QFormLayout *form, QWidget *field, const QString &text)
 }
 
 // QIntValidator lets a number above the top through as intermediate input
-// when it has no more digits than the top ("70000" against 65535); a port
-// field must refuse it outright.
+// when it has no more digits than the top ("70000" against 65535), and it
+// follows the default locale: group separators ("5.544", "5 544"), a plus sign
+// or another script's digits pass, and the port then reads as 0. A port field
+// takes ASCII digits only and refuses a number above the top outright.
 class PortValidator : public QIntValidator
 {
 public:
     PortValidator(int bottom, int top, QObject *parent)
         : QIntValidator(bottom, top, parent)
     {
+        setLocale(QLocale::c());
     }
 
     State validate(QString &input, int &pos) const override
     {
+        for (const QChar c : input)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return Invalid;
         const State state = QIntValidator::validate(input, pos);
         if (state == Intermediate) {
             bool ok = false;

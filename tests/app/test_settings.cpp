@@ -226,6 +226,27 @@ private slots:
         port->setText(QStringLiteral("0"));
         QCOMPARE(d.serverPort(), quint16(0));
 
+        // Digits only whatever the locale: no group separator, sign or other
+        // script's digits gets in, so what is shown is the port that is read.
+        const QLocale previous;
+        for (const char *name : {"de_DE", "ru_RU", "ar_EG"}) {
+            QLocale::setDefault(QLocale(QLatin1String(name)));
+            SettingsDialog local;
+            QLineEdit *edit = local.serverPortEdit();
+            const QValidator *v = edit->validator();
+            for (QString text : {QStringLiteral("5.544"), QStringLiteral("5,544"), QString::fromUtf8("5\u00A0544"),
+                                 QStringLiteral("+5544"), QStringLiteral(" 5544"),
+                                 QString::fromUtf8("\u0665\u0665\u0664\u0664")}) {
+                int pos = text.size();
+                QVERIFY2(v->validate(text, pos) == QValidator::Invalid, qPrintable(QLatin1String(name) + ": " + text));
+            }
+            edit->clear();
+            QTest::keyClicks(edit, QString::fromUtf8("5\u00A0544"));
+            QCOMPARE(edit->text(), QStringLiteral("5544"));
+            QCOMPARE(local.serverPort(), quint16(5544));
+        }
+        QLocale::setDefault(previous);
+
         // The address is taken as typed, blanks included.
         d.addressEdit()->setText(QStringLiteral(" survey-server "));
         QCOMPARE(d.serverAddress(), QStringLiteral(" survey-server "));
