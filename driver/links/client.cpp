@@ -33,6 +33,8 @@ bool Client::connectToServer(const QString &host, quint16 port)
     if (socket->waitForConnected(1000)) {
         // Small blocks go out at once instead of waiting for the peer's ack.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // Emitted inside the link's socket waits, in its thread.
+        connect(socket, &QIODevice::readyRead, socket, [this] { takeInput(); }, Qt::DirectConnection);
         socket->moveToThread(this);
         return true;
     }
@@ -154,6 +156,12 @@ void Client::writeNext()
     }
 }
 
+void Client::takeInput()
+{
+    if (socket && socket->bytesAvailable() > 0)
+        incoming.feed(socket->readAll());
+}
+
 void Client::readReply()
 {
     if (!socket || !failure.isEmpty())
@@ -161,10 +169,11 @@ void Client::readReply()
     QElapsedTimer timer;
     timer.start();
     // Wait for data in short slices; give the pass up early when there is
-    // more to write or the owner is waiting for the lock.
+    // more to write or the owner has posted something.
     // Bytes of a block begun in an earlier pass are not new input.
-    const qint64 had = socket->bytesAvailable();
-    while (socket->bytesAvailable() == had) {
+    takeInput();
+    const int had = incoming.pending();
+    while (incoming.pending() == had) {
         // What came with a close is still read below.
         if (socket->state() != QAbstractSocket::ConnectedState)
             break;
@@ -172,30 +181,20 @@ void Client::readReply()
         const qint64 left = ReadWaitMs - timer.elapsed();
         if (busy || left <= 0) {
             socket->waitForReadyRead(0); // still take in what has arrived
+            takeInput();
             break;
         }
         socket->waitForReadyRead(int(qMin<qint64>(left, ReadSliceMs)));
+        takeInput();
     }
     readBlocks();
 }
 
 void Client::readBlocks()
 {
-    for (;;) {
-        if (blockSize == 0) {
-            if (socket->bytesAvailable() < 2)
-                return;
-            QDataStream in(socket);
-            in >> blockSize;
-            if (blockSize == 0)
-                continue; // an empty block carries no message
-        }
-        if (socket->bytesAvailable() < blockSize)
-            return;
-        const QByteArray payload = socket->read(blockSize);
-        blockSize = 0;
+    QByteArray payload;
+    while (incoming.next(&payload))
         handleMessage(payload);
-    }
 }
 
 void Client::handleMessage(const QByteArray &payload)
@@ -281,6 +280,10 @@ bool Client::checkError()
         reportError(failure);
         return true;
     }
+    // Messages that arrived before the close are handled before it is
+    // reported.
+    takeInput();
+    readBlocks();
     QString text;
     switch (socket->error()) {
     case QAbstractSocket::UnknownSocketError:

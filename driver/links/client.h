@@ -101,6 +101,7 @@ private:
     bool queueOrRefuse(const QByteArray &block, const QString &refusal);
     void handleMessage(const QByteArray &payload);
     void readBlocks();
+    void takeInput();
     void reportError(const QString &text, ErrorInfo::Kind kind = ErrorInfo::NetworkError);
 
     QTcpSocket *socket = nullptr;
@@ -110,7 +111,11 @@ private:
     QString deviceName;
     QString lastSentSessionName;
     QMutex namesMutex; // the four names above; never held across I/O
-    quint16 blockSize = 0;
+    // Bytes from the server not yet cut into blocks. Taken from the socket
+    // as soon as they arrive (readyRead, in the link's thread), so that a
+    // write failing at the server's close cannot discard them with the
+    // socket's own buffer.
+    ServerMessages::BlockReader incoming;
     QString failure; // fatal error found outside the socket's own (a write stall)
     QElapsedTimer stallTimer; // since the last write progress
     int writeTimeoutMs = 10000;

@@ -334,6 +334,26 @@ private slots:
         QCOMPARE(l.rec->log.first(), QString("group|last"));
     }
 
+    // The same while the link is busy writing: the close is noticed inside
+    // the write, and the message that came with it still counts.
+    void lastWordsWhileWriting()
+    {
+        Link l;
+        l.peer->readLimit = 1;
+        QVERIFY(l.open());
+        l.peer->paused = true;
+        QVector<MeasuringPoint> pts(MaxBasePointSet);
+        QVector<double> w(MaxBasePointSet, 1.0);
+        for (int i = 0; i < 60; ++i)
+            l.client->sendBasePointSet(pts, pts, w);
+        QTest::qWait(300);
+        l.peer->send(encodeGroupName("last"));
+        l.peer->sock->abort();
+        QTRY_VERIFY_WITH_TIMEOUT(l.client->isFinished(), 15000);
+        QTRY_VERIFY(!l.rec->log.isEmpty());
+        QCOMPARE(l.rec->log.first(), QString("group|last"));
+    }
+
     // A server that stops reading: the write gives up after its bound and is
     // reported as a network error instead of blocking the link (and with it
     // every send of the GUI thread) for good.
