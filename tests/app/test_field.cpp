@@ -203,8 +203,6 @@ class TestField : public QObject
     }
 
 private slots:
-    void initTestCase() { QTest::qWait(0); }
-
     void cleanup()
     {
         w.reset();
