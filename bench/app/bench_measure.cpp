@@ -5,7 +5,12 @@
 //     repeated Measure clicks;
 //  2. while tracking delivers a distance every N ms, the longest time the
 //     GUI thread's event loop is blocked, and the reply-to-server latency
-//     of the tracked points.
+//     of the tracked points;
+//  3. the longest single server-link send from the GUI thread while the
+//     server has stopped reading and the link's write is stuck;
+//  4. a slow distance (2.5 s): while it is measured the operator clicks
+//     laser, arrows, EDM mode and Disconnect; the longest GUI-thread stall
+//     (target under 20 ms), and whether the point still reached the server.
 //   bench_measure [measurements, default 200] [tracking seconds, default 10]
 //                 [tracking interval ms, default 50]
 
@@ -14,6 +19,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 
@@ -35,6 +41,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "client.h"
 #include "mainwindow.h"
 #include "settingsdialog.h"
 
@@ -55,6 +62,8 @@ public:
     std::atomic<bool> quit{false};
     std::atomic<bool> tracking{false};
     int trackIntervalMs = 50;
+    std::atomic<int> measureDelayMs{0};
+    std::atomic<int> measureRequests{0};
     std::mutex m;
     std::vector<Clock::time_point> measureReplies;   // 17017 replies
     std::vector<Clock::time_point> trackReplies;     // 2108 replies with a distance
@@ -127,7 +136,13 @@ private:
                         reply = "1285,0.5,1.4,0";
                     }
                     break;
-                case 17017: reply = "0,0.5,1.4,25.0,2"; isMeasure = true; break;
+                case 17017:
+                    ++measureRequests;
+                    if (measureDelayMs > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(measureDelayMs.load()));
+                    reply = "0,0.5,1.4,25.0,2";
+                    isMeasure = true;
+                    break;
                 default: break;
                 }
                 lastWasDistance = isTrack;
@@ -158,6 +173,7 @@ public:
     int port = 0;
     std::mutex m;
     std::vector<Clock::time_point> points;
+    std::atomic<bool> paused{false};
 
     bool listen()
     {
@@ -206,6 +222,10 @@ private:
         }
         std::string pending;
         while (!quit) {
+            if (paused) {
+                usleep(1000);
+                continue;
+            }
             pollfd p{cfd, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0)
                 continue;
@@ -409,9 +429,86 @@ int main(int argc, char **argv)
     std::printf("tracking: instrument reply -> server arrival ms: median %.2f, mean %.2f, p95 %.2f, max %.2f\n",
                 t.median, t.mean, t.p95, t.max);
 
-    QElapsedTimer closing;
-    closing.start();
-    w.closeSerialPort();
-    std::printf("disconnect (both links stopped): %lld ms\n", closing.elapsed());
+    // 3. Server-link sends while the server reads nothing.
+    {
+        size_t before;
+        {
+            std::lock_guard<std::mutex> lock(server.m);
+            before = server.points.size();
+        }
+        server.paused = true;
+        MeasuringPoint big;
+        big.sessionName = QStringLiteral("S");
+        big.pointName = QString(16000, QLatin1Char('p'));  // 32 kB a block
+        double longest = 0;
+        const int sends = 300;                            // ~10 MB, past the socket buffers
+        for (int i = 0; i < sends; ++i) {
+            const Clock::time_point a = Clock::now();
+            w.serverLink()->sendPoint(big);
+            longest = std::max(longest, msSince(a, Clock::now()));
+            if (i % 20 == 0)
+                QCoreApplication::processEvents();
+        }
+        waitFor([&] { return false; }, 300);
+        server.paused = false;
+        waitFor([&] {
+            std::lock_guard<std::mutex> lock(server.m);
+            return server.points.size() >= before + sends;
+        }, 20000);
+        std::lock_guard<std::mutex> lock(server.m);
+        std::printf("server link: %d sends of 32 kB while the server read nothing: longest sendPoint call "
+                    "%.3f ms; %zu of %d arrived after it read again\n",
+                    sends, longest, server.points.size() - before, sends);
+    }
+
+    // 4. A slow distance, clicks and Disconnect while it is measured.
+    instrument.measureDelayMs = 2500;
+    size_t pointsBeforeSlow;
+    {
+        std::lock_guard<std::mutex> lock(server.m);
+        pointsBeforeSlow = server.points.size();
+    }
+    const int requestsBefore = instrument.measureRequests;
+    w.handlerMeasButtonClick();
+    waitFor([&] { return instrument.measureRequests > requestsBefore; }, 5000);
+    waitFor([&] { return false; }, 100);  // the link is inside its reply wait
+    app.longestMs = 0;
+    app.recording = true;
+    std::vector<std::pair<const char *, double>> clicks;
+    auto timed = [&](const char *name, const std::function<void()> &click) {
+        const Clock::time_point a = Clock::now();
+        click();
+        clicks.emplace_back(name, msSince(a, Clock::now()));
+        QCoreApplication::processEvents();
+    };
+    timed("laser", [&] { w.ui().actionLaser->trigger(); });
+    timed("arrow press", [&] { emit w.ui().rightButton->pressed(); });
+    timed("arrow release", [&] { emit w.ui().rightButton->released(); });
+    timed("EDM mode", [&] { emit w.ui().edmModeCombo->activated(2); });
+    timed("laser", [&] { w.ui().actionLaser->trigger(); });
+    const Clock::time_point disconnectAt = Clock::now();
+    timed("Disconnect", [&] { w.ui().actionDisconnect->trigger(); });
+    waitFor([&] { return !w.isClosing(); }, 20000);
+    const double closedAfter = msSince(disconnectAt, Clock::now());
+    app.recording = false;
+    double worst = 0;
+    std::string detail;
+    for (const auto &c : clicks) {
+        worst = std::max(worst, c.second);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%s%s %.3f", detail.empty() ? "" : ", ", c.first, c.second);
+        detail += buf;
+    }
+    size_t slowPoints;
+    {
+        std::lock_guard<std::mutex> lock(server.m);
+        slowPoints = server.points.size() - pointsBeforeSlow;
+    }
+    std::printf("slow distance (2500 ms) with clicks meanwhile: longest GUI-thread call %.3f ms "
+                "(target < 20; %s); longest GUI event %.3f ms\n",
+                worst, detail.c_str(), app.longestMs);
+    std::printf("slow distance: %zu point(s) at the server after Disconnect during the measurement; "
+                "both links closed %.0f ms after Disconnect\n",
+                slowPoints, closedAfter);
     return 0;
 }

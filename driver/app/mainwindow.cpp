@@ -75,7 +75,27 @@ MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow
 
 MainWindow::~MainWindow()
 {
-    closeSerialPort();
+    // The window is going: both links end now, without waiting for a reply
+    // in progress.
+    if (m_serialPortHandler && m_serialPortHandler->isRunning())
+        quietInstrument();
+    for (SerialPortHandler *link : {m_serialPortHandler, m_closingLink}) {
+        if (link) {
+            link->stop();
+            delete link;
+        }
+    }
+    m_serialPortHandler = m_closingLink = nullptr;
+    delete m_pollTimer;
+    m_pollTimer = nullptr;
+    if (m_client)
+        m_closingClients << m_client;
+    m_client = nullptr;
+    for (Client *c : qAsConst(m_closingClients)) {
+        c->stop();
+        delete c;
+    }
+    m_closingClients.clear();
     if (Localization::instance) {
         Localization::instance->setMainWindow(nullptr);
         Localization::instance->setSettingsDialog(nullptr);
@@ -201,7 +221,7 @@ void MainWindow::setControlsEnabled(bool on)
 
 void MainWindow::openSerialPort()
 {
-    if (m_serialPortHandler) {
+    if (m_serialPortHandler || m_closingLink) {
         appendLog(tr("The COM port is already open"));
         return;
     }
@@ -219,7 +239,6 @@ void MainWindow::openSerialPort()
     setControlsEnabled(true);
     showStatus(tr("The device is connected"));
 
-    lastMeasuredDistance = -1.0;
     m_pollTimer = new QTimer;
     m_pollTimer->setInterval(500);
     connect(m_pollTimer, &QTimer::timeout, this, &MainWindow::handlerTimeout);
@@ -231,6 +250,10 @@ void MainWindow::openSerialPort()
             &MainWindow::handlerResponseReceived, Qt::QueuedConnection);
     connect(m_serialPortHandler, &SerialPortHandler::receivedBasePoint, this,
             &MainWindow::handlerReceivedBasePoint, Qt::QueuedConnection);
+    // Queued like the replies, so it comes after the link's last reply.
+    SerialPortHandler *link = m_serialPortHandler;
+    connect(link, &QThread::finished, this, [this, link] { serialLinkFinished(link); },
+            Qt::QueuedConnection);
 
     m_serialPortHandler->queueStartupRequests();
     m_serialPortHandler->start(QThread::InheritPriority);
@@ -247,6 +270,7 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
 
     m_client = new Client(appName);
     if (!m_client->connectToServer(host, port)) {
+        setServerStatus(false);
         showStatus(tr("Couldn't connect to the server"));
         QMessageBox::critical(this, tr("Connection error"), tr("Couldn't connect to the server"),
                               QMessageBox::Ok);
@@ -258,8 +282,16 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     m_client->sendDevice(m_ui.sessionEdit->text().trimmed(), m_ui.groupEdit->text().trimmed(),
                          m_ui.deviceNameEdit->text().trimmed());
 
-    connect(m_client, &Client::connected, this, [this] { setServerStatus(true); });
-    connect(m_client, &Client::disconnected, this, [this] { setServerStatus(false); });
+    // A link being closed no longer speaks for the connection state.
+    Client *link = m_client;
+    connect(link, &Client::connected, this, [this, link] {
+        if (link == m_client)
+            setServerStatus(true);
+    });
+    connect(link, &Client::disconnected, this, [this, link] {
+        if (link == m_client)
+            setServerStatus(false);
+    });
     connect(m_client, &Client::newInfoMeasurement, this, &MainWindow::showMeasurementInfo);
     connect(m_client, &Client::errorInfo, this, &MainWindow::handlerErrorClient);
     connect(m_client, &Client::successSetSessionName, this,
@@ -271,6 +303,9 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
         setStationMatrix(matrix);
         m_basePoints->updateResiduals();
     });
+    connect(m_client, &Client::pointNotSent, this, &MainWindow::logUnsentPoint);
+    connect(link, &QThread::finished, this, [this, link] { serverLinkFinished(link); },
+            Qt::QueuedConnection);
 
     m_client->start(QThread::InheritPriority);
 }
@@ -288,48 +323,105 @@ void MainWindow::setServerStatus(bool on)
     }
 }
 
+void MainWindow::quietInstrument()
+{
+    if (m_ui.captureButton->isChecked()) {
+        m_ui.captureButton->setChecked(false);
+        handlerLockButtonClick();
+    }
+    if (laserOn)
+        handlerActionLaserTriggered();
+    if (trackingActive)
+        handlerTrckButtonClick();
+}
+
+// Never waits for the instrument: the link is asked to stop and finishes in
+// its own time (a distance being measured still arrives and goes to the
+// server); serialLinkFinished completes the close.
 void MainWindow::closeSerialPort()
 {
     if (m_serialPortHandler) {
-        if (m_serialPortHandler->isRunning()) {
-            // Leave the instrument quiet: lock off, laser off, tracking off.
-            if (m_ui.captureButton->isChecked()) {
-                m_ui.captureButton->setChecked(false);
-                handlerLockButtonClick();
-            }
-            if (laserOn)
-                handlerActionLaserTriggered();
-            if (trackingActive)
-                handlerTrckButtonClick();
-
-            if (m_pollTimer)
-                m_pollTimer->stop();
-            m_serialPortHandler->stop();
-            delete m_pollTimer;
-            delete m_serialPortHandler;
-            m_pollTimer = nullptr;
-            m_serialPortHandler = nullptr;
+        SerialPortHandler *link = m_serialPortHandler;
+        const bool started = link->isRunning() || link->isFinished();
+        if (link->isRunning())
+            quietInstrument();
+        if (m_pollTimer)
+            m_pollTimer->stop();
+        delete m_pollTimer;
+        m_pollTimer = nullptr;
+        m_serialPortHandler = nullptr;
+        if (started) {
+            m_closingLink = link;
             setControlsEnabled(false);
-            showStatus(tr("The COM port is closed"));
-        } else {
-            delete m_pollTimer;
-            delete m_serialPortHandler;
-            m_pollTimer = nullptr;
-            m_serialPortHandler = nullptr;
+            // Available again once the link has finished.
+            m_ui.actionConnect->setEnabled(false);
+            m_ui.actionSettings->setEnabled(false);
+            link->requestStop();
+            return;
         }
+        delete link; // the open failed; it never ran
     }
+    disconnectFromServer();
+}
+
+void MainWindow::serialLinkFinished(SerialPortHandler *link)
+{
+    QString status = tr("The COM port is closed");
+    if (link == m_serialPortHandler) {
+        // Ended by itself: the port failed underneath it.
+        status = tr("The instrument was lost: %1").arg(link->errorString());
+        appendLog(status);
+        if (m_pollTimer)
+            m_pollTimer->stop();
+        delete m_pollTimer;
+        m_pollTimer = nullptr;
+        m_serialPortHandler = nullptr;
+        m_closingLink = link;
+    }
+    if (link != m_closingLink)
+        return;
+    link->wait(); // finished() is emitted just before the thread ends
+    delete link;
+    m_closingLink = nullptr;
+    setControlsEnabled(false);
+    showStatus(status);
+    // Every reply the link delivered has been handled: the server link may go.
     disconnectFromServer();
 }
 
 void MainWindow::disconnectFromServer()
 {
-    if (!m_client)
+    // While the instrument link finishes, its last points still need the
+    // server link; the close of the instrument link comes back here.
+    if (m_closingLink)
         return;
-    m_client->stop();
-    delete m_client;
-    m_client = nullptr;
+    if (m_client) {
+        Client *link = m_client;
+        m_client = nullptr;
+        if (link->isRunning() || link->isFinished()) {
+            m_closingClients << link;
+            link->requestStop();
+        } else {
+            delete link;
+        }
+    }
     // A measurement waiting for the session confirmation is void now.
     measurePending = false;
+    setServerStatus(false);
+}
+
+void MainWindow::serverLinkFinished(Client *link)
+{
+    if (link == m_client) {
+        // The connection broke; the link reported why (errorInfo).
+        m_client = nullptr;
+        measurePending = false;
+        setServerStatus(false);
+    } else if (!m_closingClients.removeOne(link)) {
+        return;
+    }
+    link->wait();
+    delete link;
 }
 
 void MainWindow::handlerCommandError(const QString &text)

@@ -59,6 +59,9 @@ public:
     bool isMeasurePending() const { return measurePending; }
     bool isTrackingActive() const { return trackingActive; }
     bool isLaserOn() const { return laserOn; }
+    // True from Disconnect (or the loss of the instrument) until both links
+    // have finished; Connect is enabled again afterwards.
+    bool isClosing() const { return m_closingLink != nullptr || !m_closingClients.isEmpty(); }
 
 public slots:
     void openSerialPort();
@@ -82,6 +85,12 @@ private:
     void setControlsEnabled(bool on);
     void connectToServer(const QString &host, quint16 port);
     void disconnectFromServer();
+    // A link's thread has finished: after Disconnect, or by itself (the
+    // instrument's port failed, the server connection broke).
+    void serialLinkFinished(SerialPortHandler *link);
+    void serverLinkFinished(Client *link);
+    // Leaves the instrument quiet: lock off, laser off, tracking off.
+    void quietInstrument();
     void setServerStatus(bool on);
     // Minimum width of the four name fields from the texts they will show.
     void fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts);
@@ -114,8 +123,10 @@ private:
     bool laserOn = false;
     qint32 serialNumber = 0;
     QString instrumentName;
-    // Slope distance of the last Measure reply. The instrument keeps that
-    // distance until it is cleared, so the link's next simple-measurement
-    // poll reads it once more; that echo is not a new point.
-    double lastMeasuredDistance = -1.0;
+    // The instrument link after Disconnect (or after it ended by itself)
+    // until its thread has finished: its last replies still reach the
+    // window, and the server link is closed only after them.
+    SerialPortHandler *m_closingLink = nullptr;
+    // Server links asked to stop, deleted when their threads finish.
+    QList<Client *> m_closingClients;
 };

@@ -73,7 +73,6 @@ void MainWindow::handlerTrckButtonClick()
     if (!trackingActive) {
         m_serialPortHandler->enqueue(TMC_QuickDist, {});
         trackingActive = true;
-        lastMeasuredDistance = -1.0;
         m_ui.trackingButton->setText(tr("Stop"));
     } else {
         m_serialPortHandler->enqueue(TMC_DoMeasure, {3, 1});

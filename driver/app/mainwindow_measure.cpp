@@ -128,16 +128,11 @@ void MainWindow::handlerResponseReceived(QPair<RPC, QVariant> pair)
     }
     case TMC_GetSimpleMea: {
         const GetSimpleMea m = qvariant_cast<GetSimpleMea>(pair.second);
-        const bool echo = !trackingActive && lastMeasuredDistance >= 0.0 &&
-                          m.slopeDistance == lastMeasuredDistance;
-        lastMeasuredDistance = -1.0;
-        if (!echo)
-            sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
+        sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
         break;
     }
     case BAP_MeasDistanceAngle: {
         const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
-        lastMeasuredDistance = m.slopeDistance;
         sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
         break;
     }

@@ -33,6 +33,8 @@ bool Client::connectToServer(const QString &host, quint16 port)
     if (socket->waitForConnected(1000)) {
         // Small blocks go out at once instead of waiting for the peer's ack.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // Emitted inside the link's socket waits, in its thread.
+        connect(socket, &QIODevice::readyRead, socket, [this] { takeInput(); }, Qt::DirectConnection);
         socket->moveToThread(this);
         return true;
     }
@@ -43,27 +45,26 @@ bool Client::connectToServer(const QString &host, quint16 port)
     return false;
 }
 
-// Called without the lock; takes it only to queue.
 bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
 {
-    {
-        OwnerLocker locker(this);
-        if (!block.isEmpty()) {
-            queue.append(block);
+    if (!block.isEmpty()) {
+        if (post(block))
             return true;
-        }
-        lastError = refusal;
+        setLastError(tr("There is no connection to the server"));
+        return false;
     }
-    // Outside the lock: a direct receiver may call back. A warning, not a
-    // network error: the connection itself is fine.
-    reportError(refusal, ErrorInfo::Warning);
+    setLastError(refusal);
+    // A warning, not a network error: the connection itself is fine. It is
+    // shown from the event loop, never inside the caller.
+    QMetaObject::invokeMethod(this, [this, refusal] { reportError(refusal, ErrorInfo::Warning); },
+                              Qt::QueuedConnection);
     return false;
 }
 
 bool Client::sendDevice(const QString &session, const QString &group, const QString &device)
 {
     {
-        OwnerLocker locker(this);
+        QMutexLocker locker(&namesMutex);
         sessionName = session;
         groupName = group;
         deviceName = device;
@@ -73,7 +74,12 @@ bool Client::sendDevice(const QString &session, const QString &group, const QStr
 
 bool Client::sendSessionName(const QString &name)
 {
-    return queueOrRefuse(encodeSessionName(name), tr("The session name is too long to send"));
+    const bool queued = queueOrRefuse(encodeSessionName(name), tr("The session name is too long to send"));
+    if (queued) {
+        QMutexLocker locker(&namesMutex);
+        lastSentSessionName = name;
+    }
+    return queued;
 }
 
 bool Client::sendPoint(const MeasuringPoint &pt)
@@ -92,13 +98,13 @@ bool Client::sendBasePointSet(const QVector<MeasuringPoint> &measured,
 
 void Client::setSessionName(const QString &name)
 {
-    OwnerLocker locker(this);
+    QMutexLocker locker(&namesMutex);
     sessionName = name;
 }
 
 QString Client::sessionNameValue()
 {
-    OwnerLocker locker(this);
+    QMutexLocker locker(&namesMutex);
     return sessionName;
 }
 
@@ -145,9 +151,15 @@ void Client::writeNext()
             failure = tr("The server does not accept data");
             return;
         }
-        if (ownersWaiting.loadAcquire() > 0 || pass.elapsed() >= ReadWaitMs)
+        if (hasPosted() || pass.elapsed() >= ReadWaitMs)
             return;
     }
+}
+
+void Client::takeInput()
+{
+    if (socket && socket->bytesAvailable() > 0)
+        incoming.feed(socket->readAll());
 }
 
 void Client::readReply()
@@ -157,41 +169,32 @@ void Client::readReply()
     QElapsedTimer timer;
     timer.start();
     // Wait for data in short slices; give the pass up early when there is
-    // more to write or the owner is waiting for the lock.
+    // more to write or the owner has posted something.
     // Bytes of a block begun in an earlier pass are not new input.
-    const qint64 had = socket->bytesAvailable();
-    while (socket->bytesAvailable() == had) {
+    takeInput();
+    const int had = incoming.pending();
+    while (incoming.pending() == had) {
+        // What came with a close is still read below.
         if (socket->state() != QAbstractSocket::ConnectedState)
-            return;
-        const bool busy = !queue.isEmpty() || socket->bytesToWrite() > 0
-                          || ownersWaiting.loadAcquire() > 0;
+            break;
+        const bool busy = !queue.isEmpty() || socket->bytesToWrite() > 0 || hasPosted();
         const qint64 left = ReadWaitMs - timer.elapsed();
         if (busy || left <= 0) {
             socket->waitForReadyRead(0); // still take in what has arrived
+            takeInput();
             break;
         }
         socket->waitForReadyRead(int(qMin<qint64>(left, ReadSliceMs)));
+        takeInput();
     }
     readBlocks();
 }
 
 void Client::readBlocks()
 {
-    for (;;) {
-        if (blockSize == 0) {
-            if (socket->bytesAvailable() < 2)
-                return;
-            QDataStream in(socket);
-            in >> blockSize;
-            if (blockSize == 0)
-                continue; // an empty block carries no message
-        }
-        if (socket->bytesAvailable() < blockSize)
-            return;
-        const QByteArray payload = socket->read(blockSize);
-        blockSize = 0;
+    QByteArray payload;
+    while (incoming.next(&payload))
         handleMessage(payload);
-    }
 }
 
 void Client::handleMessage(const QByteArray &payload)
@@ -215,13 +218,19 @@ void Client::handleMessage(const QByteArray &payload)
         emit connected();
         break;
     case PointInfo:
-        sessionName = m.texts[0];
-        groupName = m.texts[1];
-        deviceName = m.texts[3];
+        {
+            QMutexLocker locker(&namesMutex);
+            sessionName = m.texts[0];
+            groupName = m.texts[1];
+            deviceName = m.texts[3];
+        }
         emit newInfoMeasurement(m.texts[0], m.texts[1], m.texts[2], m.texts[3]);
         break;
     case GroupName:
-        groupName = m.texts[0];
+        {
+            QMutexLocker locker(&namesMutex);
+            groupName = m.texts[0];
+        }
         emit newGroupName(m.texts[0]);
         break;
     case BasePoint: {
@@ -234,6 +243,13 @@ void Client::handleMessage(const QByteArray &payload)
         break;
     }
     case SessionAccepted:
+        {
+            // The server accepted the name last sent: later measurements in
+            // that session must not send it again.
+            QMutexLocker locker(&namesMutex);
+            if (!lastSentSessionName.isNull())
+                sessionName = lastSentSessionName;
+        }
         emit successSetSessionName();
         break;
     case Matrix:
@@ -242,7 +258,11 @@ void Client::handleMessage(const QByteArray &payload)
     case Identify:
     {
         // The run loop holds the lock here.
-        const QByteArray block = encodeIdentification(appName, sessionName, groupName, deviceName);
+        QByteArray block;
+        {
+            QMutexLocker locker(&namesMutex);
+            block = encodeIdentification(appName, sessionName, groupName, deviceName);
+        }
         if (!block.isEmpty())
             queue.append(block);
         break;
@@ -260,6 +280,10 @@ bool Client::checkError()
         reportError(failure);
         return true;
     }
+    // Messages that arrived before the close are handled before it is
+    // reported.
+    takeInput();
+    readBlocks();
     QString text;
     switch (socket->error()) {
     case QAbstractSocket::UnknownSocketError:
@@ -284,6 +308,15 @@ bool Client::checkError()
     }
     reportError(text);
     return true;
+}
+
+void Client::dropUnsent(const QList<QByteArray> &blocks)
+{
+    for (const QByteArray &block : blocks) {
+        DriverMessage m;
+        if (block.size() >= 2 && decodeDriverMessage(block.mid(2), &m) && m.kind == DriverMessage::Point)
+            emit pointNotSent(m.point);
+    }
 }
 
 void Client::closeDevice()

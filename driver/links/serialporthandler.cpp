@@ -3,8 +3,10 @@
 #include "geocom.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 
 namespace {
 // GeoCOM's own return codes for what the link itself finds wrong with a
@@ -46,7 +48,7 @@ bool SerialPortHandler::openPort(const PortSettings &settings)
         port->moveToThread(this);
         return true;
     }
-    lastError = tr("Port error %1: %2").arg(settings.portName, port->errorString());
+    setLastError(tr("Port error %1: %2").arg(settings.portName, port->errorString()));
     closeDevice();
     return false;
 }
@@ -67,55 +69,79 @@ bool SerialPortHandler::isPollRpc(RPC rpc)
     return rpc == TMC_GetAngle5 || rpc == CSV_GetIntTemp;
 }
 
+int SerialPortHandler::replyTimeoutFor(RPC rpc) const
+{
+    switch (rpc) {
+    case BAP_MeasDistanceAngle:
+    case TMC_QuickDist:
+    case AUT_FineAdjust:
+        return replyTimeoutMs;
+    default:
+        return quickReplyTimeout();
+    }
+}
+
 void SerialPortHandler::enqueue(RPC rpc, const QList<QVariant> &parameters)
 {
     const QString line = GeoCom::buildRequest(rpc, parameters);
     if (isPollRpc(rpc)) {
         QMutexLocker locker(&pollMutex);
         (rpc == TMC_GetAngle5 ? parkedAngle : parkedTemp) = line;
-        workAvailable.wakeAll();
-        return;
+    } else {
+        post(qMakePair(rpc, line));
     }
-    OwnerLocker locker(this);
-    queue.append(qMakePair(rpc, line));
     workAvailable.wakeAll();
 }
 
 void SerialPortHandler::setBasePointMode(bool on)
 {
-    OwnerLocker locker(this);
-    basePointMode = on;
+    QMutexLocker locker(&pollMutex);
+    postedMode = on ? 1 : 0;
+}
+
+void SerialPortHandler::requestStop()
+{
+    stopping.testAndSetOrdered(0, 1);
+    workAvailable.wakeAll();
+    AbstractHandler<RequestItem>::requestStop();
 }
 
 void SerialPortHandler::stop()
 {
-    stopping.storeRelease(1);
+    stopping.storeRelease(2);
     workAvailable.wakeAll();
     AbstractHandler<RequestItem>::stop();
 }
 
-void SerialPortHandler::takeOverPolls()
+void SerialPortHandler::collectPosted()
 {
     QString angle, temp;
+    int mode;
     {
         QMutexLocker locker(&pollMutex);
         angle.swap(parkedAngle);
         temp.swap(parkedTemp);
+        mode = postedMode;
+        postedMode = -1;
     }
+    if (mode >= 0)
+        basePointMode = mode == 1;
+    const QList<RequestItem> posted = takeInbox();
     // The main window's poll only runs when the link has nothing else to do.
-    if (stopping.loadAcquire() || awaitingReply || motorActive || !queue.isEmpty())
-        return;
-    if (!angle.isEmpty())
-        queue.append(qMakePair(TMC_GetAngle5, angle));
-    if (!temp.isEmpty())
-        queue.append(qMakePair(CSV_GetIntTemp, temp));
+    if (!stopping.loadAcquire() && !awaitingReply && !motorActive && queue.isEmpty()
+        && posted.isEmpty()) {
+        if (!angle.isEmpty())
+            queue.append(qMakePair(TMC_GetAngle5, angle));
+        if (!temp.isEmpty())
+            queue.append(qMakePair(CSV_GetIntTemp, temp));
+    }
+    queue.append(posted);
 }
 
 void SerialPortHandler::exchange()
 {
     if (portBroken)
         return;
-    takeOverPolls();
     bool wrote = false;
     if (!motorActive && !startupPending && !stopping.loadAcquire()) {
         queue.prepend(qMakePair(TMC_GetSimpleMea, GeoCom::buildRequest(TMC_GetSimpleMea, {0, 1})));
@@ -155,9 +181,33 @@ bool SerialPortHandler::portFailed()
     }
     if (!portBroken) {
         portBroken = true;
-        emit errorResponse(tr("Port error %1: %2").arg(portLabel, port->errorString()));
+        bool stillThere;
+        if (portLabel.startsWith(QLatin1Char('/')))
+            stillThere = QFileInfo::exists(portLabel);
+        else
+            stillThere = !QSerialPortInfo(portLabel).isNull();
+        const QString text = portFailureText(portLabel, int(port->error()), port->errorString(), stillThere);
+        setLastError(text);
+        emit portLost(text);
     }
     return true;
+}
+
+QString SerialPortHandler::portFailureText(const QString &portName, int serialPortError,
+                                           const QString &systemText, bool stillThere)
+{
+    QString reason = systemText.trimmed();
+    const bool saysNothing = reason.isEmpty()
+                             || reason.compare(QLatin1String("Unknown error"), Qt::CaseInsensitive) == 0;
+    if (!stillThere) {
+        const QString gone = tr("the port is gone (USB adapter unplugged or terminal closed)");
+        reason = saysNothing ? gone : gone + QStringLiteral(": ") + reason;
+    } else if (saysNothing) {
+        reason = serialPortError == QSerialPort::ResourceError
+                     ? tr("the device stopped answering (cable or adapter disconnected?)")
+                     : tr("the port failed (error %1)").arg(serialPortError);
+    }
+    return tr("Port error %1: %2").arg(portName, reason);
 }
 
 void SerialPortHandler::writeNext()
@@ -167,14 +217,17 @@ void SerialPortHandler::writeNext()
     const RequestItem item = queue.takeFirst();
     lastRpc = item.first;
 
-    // Whatever is still in the input is a late answer to an earlier request;
-    // it must not be taken for the answer to this one.
-    qint64 discarded = 0;
+    // Whatever is still in the input is a late answer to an earlier request
+    // (or the tail of one that timed out half read); it must not be taken
+    // for the answer to this one.
+    QByteArray pending;
     for (int i = 0; i < 64 && port->waitForReadyRead(0); ++i)
-        discarded += port->readAll().size();
-    discarded += port->readAll().size();
-    if (discarded > 0)
+        pending += port->readAll();
+    pending += port->readAll();
+    if (!pending.isEmpty()) {
         lateReplyPossible = false;
+        staleTail = !pending.endsWith('\n');
+    }
     if (portFailed())
         return;
 
@@ -192,6 +245,10 @@ void SerialPortHandler::writeNext()
 
 void SerialPortHandler::failRequest(int code)
 {
+    // A failed start-up clear must not keep the distance poll off for the
+    // whole connection.
+    if (lastRpc == TMC_DoMeasure)
+        startupPending = false;
     // Failed polls are normal (no distance yet, telescope moving).
     if (!GeoCom::isPoll(lastRpc))
         emit errorResponse(tr("Command error %1: error code %2").arg(qint32(lastRpc)).arg(code));
@@ -201,6 +258,7 @@ void SerialPortHandler::readReply()
 {
     if (!awaitingReply)
         return;
+    const int bound = replyTimeoutFor(lastRpc);
     QByteArray buffer;
     QElapsedTimer clock;
     clock.start();
@@ -219,18 +277,27 @@ void SerialPortHandler::readReply()
                 }
             }
         }
-        const bool stopRequestedNow = stopping.loadAcquire();
-        qint64 limit = replyTimeoutMs;
-        if (stopRequestedNow)
-            limit = silentWhileStopping ? 0 : qMin(stopReplyTimeoutMs, replyTimeoutMs);
+        // requestStop() leaves the wait its bound; stop() cuts it short.
+        // Once the instrument stayed silent during a stop, the rest of the
+        // queue goes out without waiting.
+        const int stopMode = stopping.loadAcquire();
+        qint64 limit = bound;
+        if (stopMode != 0 && silentWhileStopping)
+            limit = 0;
+        else if (stopMode == 2)
+            limit = qMin(stopReplyTimeoutMs, bound);
         // Once a line is in, only the grace slice is left to wait.
         const qint64 left = grace.isValid() ? kReadSliceMs - grace.elapsed() : limit - clock.elapsed();
         if (left <= 0 && !grace.isValid()) {
             awaitingReply = false;
-            // A stop that cut the wait short is no failure of the instrument.
-            if (stopRequestedNow && clock.elapsed() >= stopReplyTimeoutMs)
+            if (stopMode != 0 && clock.elapsed() >= qMin<qint64>(stopReplyTimeoutMs, bound))
                 silentWhileStopping = true;
-            if (!stopRequestedNow) {
+            // The head of a reply that came too late: its tail, when it
+            // comes, is discarded up to its line end.
+            if (!buffer.isEmpty() && !buffer.endsWith('\n'))
+                staleTail = true;
+            // A stop that cut the wait short is no failure of the instrument.
+            if (limit == bound) {
                 lateReplyPossible = true;
                 failRequest(kNoReplyCode);
             }
@@ -238,12 +305,29 @@ void SerialPortHandler::readReply()
         }
         if (left > 0)
             port->waitForReadyRead(int(qBound<qint64>(1, left, kReadSliceMs)));
-        buffer += port->readAll();
+        QByteArray chunk = port->readAll();
+        if (staleTail && !chunk.isEmpty()) {
+            const int nl = chunk.indexOf('\n');
+            if (nl < 0) {
+                chunk.clear();
+            } else {
+                chunk.remove(0, nl + 1);
+                staleTail = false;
+            }
+        }
+        buffer += chunk;
         if (portFailed()) {
             awaitingReply = false;
             return;
         }
     }
+}
+
+void SerialPortHandler::clearDistanceNow()
+{
+    queue.prepend(qMakePair(TMC_DoMeasure, GeoCom::buildRequest(TMC_DoMeasure, {3, 1})));
+    writeNext();
+    readReply();
 }
 
 void SerialPortHandler::parseReply(const QString &reply)
@@ -286,16 +370,14 @@ void SerialPortHandler::parseReply(const QString &reply)
     if (!decoded.payload.isValid())
         return;
     const ReplyPair pair(rpc, decoded.payload);
-    if (basePointMode && (rpc == BAP_MeasDistanceAngle || rpc == TMC_GetSimpleMea)) {
+    if (basePointMode && (rpc == BAP_MeasDistanceAngle || rpc == TMC_GetSimpleMea))
         emit receivedBasePoint(pair);
-        if (rpc == BAP_MeasDistanceAngle) {
-            queue.prepend(qMakePair(TMC_DoMeasure, GeoCom::buildRequest(TMC_DoMeasure, {3, 1})));
-            writeNext();
-            readReply();
-        }
-        return;
-    }
-    emit responseReceived(pair);
+    else
+        emit responseReceived(pair);
+    // The instrument keeps a measured distance until it is cleared; cleared
+    // in this exchange, the next poll cannot report it again.
+    if (rpc == BAP_MeasDistanceAngle)
+        clearDistanceNow();
 }
 
 bool SerialPortHandler::checkError()

@@ -205,7 +205,9 @@ bool decodeServerMessage(const QByteArray &payload, ServerMessage *out)
             f[i] = float(v[i]);
         m.matrix = QMatrix4x4(f); // row by row, flagged as a general matrix
     }
-    if (!wholeBlock(in))
+    // Bytes past the message's fields (a newer server's additions) are
+    // skipped; fields that run short reject the message.
+    if (in.status() != QDataStream::Ok)
         return false;
     *out = m;
     return true;

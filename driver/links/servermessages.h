@@ -9,8 +9,10 @@
 //
 // Encoders return a complete block (length included), or an empty array
 // when the payload would not fit the 16-bit length. Decoders take one block
-// payload (without its length): a message whose fields run short of or past
-// the payload, or whose type the receiver does not take, is rejected whole.
+// payload (without its length): a message whose fields run short of the
+// payload, or whose type the receiver does not take, is rejected whole. A
+// server message with bytes past its fields is taken and the rest ignored;
+// a driver message must fill its block exactly.
 
 #include "types.h"
 
@@ -72,8 +74,8 @@ struct ServerMessage {
     double xyz[3] = {0, 0, 0}; // 6
     QMatrix4x4 matrix;         // 8, filled row by row
 };
-// False unless the payload is exactly one well-formed message of type 0, 1,
-// 2, 5, 6, 7, 8 or 9.
+// False unless the payload begins with one well-formed message of type 0, 1,
+// 2, 5, 6, 7, 8 or 9 (bytes after its fields are ignored).
 bool decodeServerMessage(const QByteArray &payload, ServerMessage *out);
 
 // One message from the driver.

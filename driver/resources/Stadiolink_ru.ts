@@ -126,6 +126,10 @@
         <translation>Имя сессии слишком длинное для отправки</translation>
     </message>
     <message>
+        <source>There is no connection to the server</source>
+        <translation>Нет соединения с сервером</translation>
+    </message>
+    <message>
         <source>Too many base points for one request: %1 (at most %2)</source>
         <translation>Слишком много базовых точек для одного запроса: %1 (не более %2)</translation>
     </message>
@@ -377,6 +381,10 @@
         <translation>Девайс подключён</translation>
     </message>
     <message>
+        <source>The instrument was lost: %1</source>
+        <translation>Связь с прибором потеряна: %1</translation>
+    </message>
+    <message>
         <source>The laser is off</source>
         <translation>Лазер выключен</translation>
     </message>
@@ -422,6 +430,18 @@
     <message>
         <source>Port error %1: %2</source>
         <translation>Ошибка порта %1: %2</translation>
+    </message>
+    <message>
+        <source>the device stopped answering (cable or adapter disconnected?)</source>
+        <translation>прибор перестал отвечать (отключён кабель или адаптер?)</translation>
+    </message>
+    <message>
+        <source>the port failed (error %1)</source>
+        <translation>сбой порта (ошибка %1)</translation>
+    </message>
+    <message>
+        <source>the port is gone (USB adapter unplugged or terminal closed)</source>
+        <translation>порт исчез (USB-адаптер отключён или терминал закрыт)</translation>
     </message>
     <message>
         <source>Unexpected type of QVariant: %1</source>

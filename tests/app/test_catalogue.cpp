@@ -50,6 +50,7 @@ const Message messages[] = {
     {"Client", "The point's names are too long to send"},
     {"Client", "The server does not accept data"},
     {"Client", "The session name is too long to send"},
+    {"Client", "There is no connection to the server"},
     {"Client", "Too many base points for one request: %1 (at most %2)"},
     {"MainWindow", "!Error! Client* = nullptr"},
     {"MainWindow", "!Error! SerialPortHandler* = nullptr"},
@@ -112,6 +113,7 @@ const Message messages[] = {
     {"MainWindow", "The base point for the measurement is not selected"},
     {"MainWindow", "The control is not in use yet"},
     {"MainWindow", "The device is connected"},
+    {"MainWindow", "The instrument was lost: %1"},
     {"MainWindow", "The laser is off"},
     {"MainWindow", "The laser is on"},
     {"MainWindow", "There is no connection to the server"},
@@ -123,6 +125,9 @@ const Message messages[] = {
     {"MainWindow", "rad/s"},
     {"SerialPortHandler", "Command error %1: error code %2"},
     {"SerialPortHandler", "Port error %1: %2"},
+    {"SerialPortHandler", "the device stopped answering (cable or adapter disconnected?)"},
+    {"SerialPortHandler", "the port failed (error %1)"},
+    {"SerialPortHandler", "the port is gone (USB adapter unplugged or terminal closed)"},
     {"SerialPortHandler", "Unexpected type of QVariant: %1"},
     {"SettingsDialog", "Baud rate:"},
     {"SettingsDialog", "COM Port Settings"},
@@ -202,12 +207,12 @@ private slots:
                 QCOMPARE(ru.contains(QLatin1String(mark)),
                          QString::fromUtf8(m.source).contains(QLatin1String(mark)));
         }
-        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 121);
-        QCOMPARE(perContext.value("MainWindow"), 70);
+        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 126);
+        QCOMPARE(perContext.value("MainWindow"), 71);
         QCOMPARE(perContext.value("BasePoints"), 18);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
-        QCOMPARE(perContext.value("Client"), 11);
-        QCOMPARE(perContext.value("SerialPortHandler"), 3);
+        QCOMPARE(perContext.value("Client"), 12);
+        QCOMPARE(perContext.value("SerialPortHandler"), 6);
         QCOMPARE(perContext.value("AbstractHandler"), 1);
         // A text unknown to a context is not translated.
         QVERIFY(russian.translate("SettingsDialog", "Connect").isEmpty());

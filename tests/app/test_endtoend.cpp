@@ -185,9 +185,11 @@ private slots:
         // Disconnect: both links end; the server sees the driver go.
         w.ui().actionDisconnect->trigger();
         QVERIFY(!w.serialLink());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isClosing(), 5000);
         QVERIFY(!w.serverLink());
         QVERIFY(w.ui().actionConnect->isEnabled());
         QCOMPARE(statusText(w), QStringLiteral("The COM port is closed"));
+        QCOMPARE(w.ui().serverStatusLabel->text(), QStringLiteral("There is no connection to the server"));
         const int filed = readCsv(csv).size();
         QTest::qWait(300);
         QCOMPARE(readCsv(csv).size(), filed);

@@ -21,8 +21,11 @@ public:
                 [this](ReplyPair p) { responses << p; }, Qt::QueuedConnection);
         connect(h, &SerialPortHandler::receivedBasePoint, this,
                 [this](ReplyPair p) { basePoints << p; }, Qt::QueuedConnection);
+        connect(h, &SerialPortHandler::portLost, this, [this](QString e) { lost << e; },
+                Qt::QueuedConnection);
     }
     QStringList errors;
+    QStringList lost;
     QList<ReplyPair> responses;
     QList<ReplyPair> basePoints;
 

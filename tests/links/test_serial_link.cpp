@@ -5,6 +5,7 @@
 #include "ptypeer.h"
 
 #include <QElapsedTimer>
+#include <QSerialPort>
 #include <QtTest>
 
 #include <atomic>
@@ -151,7 +152,7 @@ private slots:
         peer->reply(kOk);
     }
 
-    void failedStartupClearKeepsPollingOff()
+    void failedStartupClearStillStartsPolling()
     {
         open(true);
         start();
@@ -161,9 +162,12 @@ private slots:
         }
         QCOMPARE(peer->readLine(), kClear);
         peer->reply("%R1P,0,0:1293");
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
         peer->reply(kOk);
-        QVERIFY(peer->staysSilent(400));
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
         QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 2008: error code 1293")});
     }
 
@@ -255,18 +259,18 @@ private slots:
         open(false);
         start();
         QCOMPARE(peer->readLine(), kPoll);
-        // While the poll's reply is awaited: the window's poll is parked at
-        // once, and a laser request blocks until the exchange is over.
-        std::atomic<bool> pollReturned{false};
-        std::thread poller([&] { link->enqueue(TMC_GetAngle5, {1}); pollReturned = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(pollReturned.load(), 2000);
-        poller.join();
-        std::atomic<bool> laserReturned{false};
-        std::thread laser([&] { link->enqueue(EDM_Laserpointer, {1}); laserReturned = true; });
-        QTRY_VERIFY(link->ownersBlocked() == 1);
-        QVERIFY(!laserReturned);
+        // While the poll's reply is awaited neither request waits for the
+        // link: the window's poll is parked, the laser request posted.
+        std::atomic<bool> returned{false};
+        std::thread gui([&] {
+            link->enqueue(TMC_GetAngle5, {1});
+            link->enqueue(EDM_Laserpointer, {1});
+            returned = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 2000);
+        gui.join();
+        QCOMPARE(link->ownersBlocked(), 0);
         peer->reply(kNoDistance);
-        laser.join();
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:1\r\n"));
         peer->reply(kOk);
         QCOMPARE(peer->readLine(), kPoll);
@@ -322,7 +326,7 @@ private slots:
         QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 9037: error code 8710")});
     }
 
-    void basePointModeRoutesAndClearsInTheSameExchange()
+    void measurementIsClearedInTheSameExchangeInBothModes()
     {
         open(false);
         link->setBasePointMode(true);
@@ -350,7 +354,10 @@ private slots:
         link->enqueue(BAP_MeasDistanceAngle, {2});
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
         peer->reply("%R1P,0,0:0,0.25,1.25,31.5,2");
-        QCOMPARE(peer->readLine(), kPoll);  // no clear out of base-point mode
+        // Cleared before the next poll, so the poll cannot report it again.
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), kPoll);
         peer->reply(kNoDistance);
         QTRY_COMPARE(rec->responsesFor(BAP_MeasDistanceAngle).size(), 1);
         QCOMPARE(rec->basePoints.size(), 2);
@@ -461,6 +468,77 @@ private slots:
         QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: error code 3077")});
     }
 
+    // The tail of a reply that timed out half read is not the next answer,
+    // even when the next answer comes well after it.
+    void tailOfATimedOutReplyIsDiscarded()
+    {
+        open(false, 400);
+        link->enqueue(MOT_StartController, {1});  // no polls in between
+        link->enqueue(CSV_GetInstrumentNo, {});
+        link->enqueue(CSV_GetInstrumentName, {});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        peer->write("%R1P,0,0:0,12");  // the head only: times out
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));
+        peer->write("34\r\n");
+        QThread::msleep(300);
+        peer->reply("%R1P,0,0:0,\"TS30\"");
+        QTRY_COMPARE(rec->responses.size(), 1);
+        QCOMPARE(rec->responses[0].first, CSV_GetInstrumentName);
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: error code 3077")});
+    }
+
+    // Quick requests give up after the short bound; a distance may take
+    // longer than that.
+    void replyBoundsFitTheRequest()
+    {
+        open(false, 10000);
+        QCOMPARE(link->quickReplyTimeout(), 1000);
+        link->enqueue(MOT_StartController, {1});
+        link->enqueue(CSV_GetInstrumentNo, {});
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));  // never answered
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(peer->readLine(8000), QByteArray("%R1Q,17017:2\r\n"));
+        QVERIFY2(clock.elapsed() >= 900 && clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QThread::msleep(1500);
+        peer->reply("%R1P,0,0:0,0.25,1.25,30.5,2");
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(BAP_MeasDistanceAngle).size(), 1);
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: error code 3077")});
+    }
+
+    // requestStop() returns at once and lets a distance being measured
+    // arrive; what was queued before it still goes out.
+    void requestStopLetsTheDistanceArrive()
+    {
+        open(false, 10000);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+        link->enqueue(EDM_Laserpointer, {0});
+        QElapsedTimer clock;
+        clock.start();
+        link->requestStop();
+        QVERIFY(clock.elapsed() < 100);
+        QThread::msleep(600);
+        peer->reply("%R1P,0,0:0,0.25,1.25,30.5,2");
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
+        peer->reply(kOk);
+        QTRY_VERIFY(link->isFinished());
+        QCOMPARE(rec->responsesFor(BAP_MeasDistanceAngle).size(), 1);
+        QVERIFY(rec->errors.isEmpty());
+    }
+
     void lastOfSeveralLinesIsDecoded()
     {
         open(false);
@@ -540,15 +618,33 @@ private slots:
         QCOMPARE(peer->readLine(), kPoll);
         peer->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 5000);
-        QTRY_COMPARE(rec->errors.size(), 1);
-        QVERIFY2(rec->errors[0].startsWith(QStringLiteral("Port error %1: ").arg(peer->portName())),
-                 qPrintable(rec->errors[0]));
+        QTRY_COMPARE(rec->lost.size(), 1);
+        const QString text = rec->lost[0];
+        QVERIFY2(text.startsWith(QStringLiteral("Port error %1: the port is gone").arg(peer->portName())),
+                 qPrintable(text));
+        QCOMPARE(link->errorString(), text);
         QTest::qWait(200);
-        QCOMPARE(rec->errors.size(), 1);
+        QCOMPARE(rec->lost.size(), 1);
+        QVERIFY(rec->errors.isEmpty());
         QElapsedTimer clock;
         clock.start();
         link->stop();
         QVERIFY(clock.elapsed() < 1000);
+    }
+
+    void portFailureTextNamesACause()
+    {
+        QCOMPARE(SerialPortHandler::portFailureText("COM4", QSerialPort::ResourceError, "Unknown error", false),
+                 QStringLiteral("Port error COM4: the port is gone (USB adapter unplugged or terminal closed)"));
+        QCOMPARE(SerialPortHandler::portFailureText("COM4", QSerialPort::ResourceError, "Input/output error", false),
+                 QStringLiteral("Port error COM4: the port is gone (USB adapter unplugged or terminal closed): "
+                                "Input/output error"));
+        QCOMPARE(SerialPortHandler::portFailureText("COM4", QSerialPort::ResourceError, "", true),
+                 QStringLiteral("Port error COM4: the device stopped answering (cable or adapter disconnected?)"));
+        QCOMPARE(SerialPortHandler::portFailureText("COM4", QSerialPort::WriteError, "unknown error", true),
+                 QStringLiteral("Port error COM4: the port failed (error %1)").arg(int(QSerialPort::WriteError)));
+        QCOMPARE(SerialPortHandler::portFailureText("COM4", QSerialPort::ResourceError, "Access denied", true),
+                 QStringLiteral("Port error COM4: Access denied"));
     }
 
     void badParameterTypeThrows()

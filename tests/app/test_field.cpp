@@ -1,0 +1,380 @@
+// Field conditions: the real window against the simulated instrument taking
+// its real time (a distance in about 2 s, answers in tens of ms) and the
+// reference CAD server, with the faults a surveyor meets: clicks during a
+// measurement, a failed first measurement, a port that vanishes, a server
+// that goes away, a silent instrument, Disconnect while a distance is on its
+// way. Each case checks what the operator sees and what the server filed.
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+#include "../tools/cadserverprocess.h"
+#include "mainwindow.h"
+#include "ptypeer.h"
+#include "test_mainwindow_support.h"
+
+namespace {
+
+// Time the calling thread spent blocked (neither running nor waiting for a
+// CPU), from the kernel's scheduler statistics, so that a loaded machine's
+// scheduling delays are not taken for a wait on a link. Falls back to wall
+// time where the statistics are missing.
+class BlockedTime
+{
+public:
+    BlockedTime() { start(); }
+    void start()
+    {
+        wall.start();
+        have = read(&run0, &queued0);
+    }
+    double ms() const
+    {
+        const double w = wall.nsecsElapsed() / 1e6;
+        qint64 run = 0, queued = 0;
+        if (!have || !read(&run, &queued))
+            return w;
+        return w - (run - run0) / 1e6 - (queued - queued0) / 1e6;
+    }
+
+private:
+    static bool read(qint64 *run, qint64 *queued)
+    {
+        QFile f(QStringLiteral("/proc/thread-self/schedstat"));
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        const QList<QByteArray> v = f.readAll().trimmed().split(' ');
+        if (v.size() < 2)
+            return false;
+        *run = v[0].toLongLong();
+        *queued = v[1].toLongLong();
+        return true;
+    }
+    QElapsedTimer wall;
+    qint64 run0 = 0, queued0 = 0;
+    bool have = false;
+};
+
+// The instrument with the timing of a real one.
+class FieldInstrument
+{
+public:
+    explicit FieldInstrument(const QStringList &extra = QStringList())
+    {
+        logPath = dir.filePath(QStringLiteral("requests.log"));
+        // Answers after 30 ms, a distance after 2 s.
+        sim.reset(new SimulatorProcess(QStringList{QStringLiteral("--log"), logPath,
+                                                   QStringLiteral("--delay"), QStringLiteral("30"),
+                                                   QStringLiteral("--measure-delay"), QStringLiteral("2000")}
+                                       + extra));
+    }
+    bool isReady() const { return sim->isReady(); }
+    QString portName() const { return sim->portName(); }
+    // The instrument's end of the port goes away, as an unplugged adapter.
+    void vanish()
+    {
+        sim->process()->kill();
+        sim->process()->waitForFinished(3000);
+    }
+    QStringList requests() const
+    {
+        QFile f(logPath);
+        QStringList out;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &l : f.readAll().split('\n'))
+                if (!l.trimmed().isEmpty())
+                    out << QString::fromUtf8(l.trimmed());
+        return out;
+    }
+    int count(const QString &line) const { return requests().count(line); }
+
+private:
+    QTemporaryDir dir;
+    QString logPath;
+    std::unique_ptr<SimulatorProcess> sim;
+};
+
+struct Server {
+    QTemporaryDir dir;
+    CadServerProcess proc;
+    QString csv() const { return dir.filePath(QStringLiteral("points.csv")); }
+    bool start(const QStringList &extra = QStringList())
+    {
+        QString why;
+        return proc.start(QStringList{QStringLiteral("--csv"), csv()} + extra, &why);
+    }
+    // session|group|point of every filed point.
+    QStringList filed() const
+    {
+        QFile f(csv());
+        QStringList out;
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        for (int i = 1; i < lines.size(); ++i) {
+            const QStringList c = QString::fromUtf8(lines[i]).split(QLatin1Char(','));
+            if (c.size() >= 7)
+                out << c.mid(0, 3).join(QLatin1Char('|'));
+        }
+        return out;
+    }
+};
+
+// Answers every "Command error" box with Ok and keeps its text.
+class CommandErrors : public QObject
+{
+public:
+    CommandErrors()
+    {
+        timer.setInterval(20);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->isVisible() && box->windowTitle() == QLatin1String("Command error")) {
+                texts << box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        timer.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer timer;
+};
+
+const QString kMeasure = QStringLiteral("%R1Q,17017:2");
+const int kGenerous = 15000;
+
+} // namespace
+
+class TestField : public QObject
+{
+    Q_OBJECT
+
+    UnexpectedModals unexpected;
+    std::unique_ptr<MainWindow> w;
+
+    void connectWindow(const FieldInstrument &sim, const Server &server, const QString &session)
+    {
+        w.reset(new MainWindow(QStringLiteral("TS16")));
+        w->ui().sessionEdit->setText(session);
+        w->ui().groupEdit->setText(QStringLiteral("G"));
+        w->ui().pointNameEdit->setText(QStringLiteral("P1"));
+        chooseLinks(*w, sim.portName(), server.proc.port);
+        w->ui().actionConnect->trigger();
+        QVERIFY(w->serialLink());
+        QVERIFY(w->serverLink());
+        QTRY_COMPARE_WITH_TIMEOUT(w->ui().serialNumberLabel->text(), QStringLiteral("Serial number: 1234567"), kGenerous);
+        QTRY_COMPARE(w->ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+    }
+
+    // Runs `click` and returns how long the GUI thread was blocked in it.
+    static double blockedIn(const std::function<void()> &click)
+    {
+        BlockedTime t;
+        click();
+        return t.ms();
+    }
+
+    void verifyClosed()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isClosing(), kGenerous);
+        QVERIFY(!w->serialLink());
+        QVERIFY(!w->serverLink());
+        QVERIFY(w->ui().actionConnect->isEnabled());
+        QVERIFY(w->ui().actionSettings->isEnabled());
+        QVERIFY(!w->ui().actionDisconnect->isEnabled());
+        QVERIFY(!w->ui().measButton->isEnabled());
+        QCOMPARE(w->ui().serverStatusLabel->text(), QStringLiteral("There is no connection to the server"));
+        QCOMPARE(w->ui().serverStatusLabel->styleSheet(), QStringLiteral("color: red;"));
+    }
+
+private slots:
+    void cleanup()
+    {
+        w.reset();
+        const QStringList seen = unexpected.seen;
+        unexpected.seen.clear();
+        QVERIFY2(seen.isEmpty(), qPrintable(QStringLiteral("unexpected dialogs: ") + seen.join(QStringLiteral("; "))));
+    }
+
+    void clicksDuringAMeasurementDoNotWaitForIt()
+    {
+        FieldInstrument sim;
+        Server server;
+        QVERIFY(sim.isReady() && server.start());
+        connectWindow(sim, server, QStringLiteral("S"));
+
+        w->ui().measButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count(kMeasure) == 1, kGenerous);
+        QList<double> stalls;
+        stalls << blockedIn([&] { w->ui().actionLaser->trigger(); });
+        stalls << blockedIn([&] { emit w->ui().leftButton->pressed(); });
+        stalls << blockedIn([&] { emit w->ui().leftButton->released(); });
+        stalls << blockedIn([&] { emit w->ui().edmModeCombo->activated(2); });
+        stalls << blockedIn([&] { w->ui().actionLaser->trigger(); });
+        qInfo("GUI thread blocked per click, ms: %s", qPrintable([&] {
+            QStringList t;
+            for (double s : stalls)
+                t << QString::number(s, 'f', 2);
+            return t.join(QLatin1Char(' '));
+        }()));
+        for (double s : stalls)
+            QVERIFY2(s < 20, qPrintable(QStringLiteral("GUI thread blocked %1 ms").arg(s)));
+        // The measurement was still running: nothing else went out meanwhile.
+        QCOMPARE(sim.requests().constLast(), kMeasure);
+
+        QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S|G|P1")}, kGenerous);
+        // The requests follow in the order clicked, after the distance's clear.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count(QStringLiteral("%R1Q,1004:0")) == 2, kGenerous);
+        QStringList after;
+        for (const QString &r : sim.requests().mid(sim.requests().indexOf(kMeasure) + 1)) {
+            const QString rpc = r.section(QLatin1Char(':'), 0, 0);
+            if (rpc != QLatin1String("%R1Q,2108") && rpc != QLatin1String("%R1Q,2107")
+                && rpc != QLatin1String("%R1Q,5011"))
+                after << rpc;
+        }
+        QCOMPARE(after.mid(0, 7).join(' '),
+                 QStringLiteral("%R1Q,2008 %R1Q,1004 %R1Q,6001 %R1Q,6004 %R1Q,6002 %R1Q,2020 %R1Q,1004"));
+        // One Measure, one point: the polls that follow find no distance.
+        QTest::qWait(1500);
+        QCOMPARE(server.filed().size(), 1);
+    }
+
+    void failedFirstMeasurementThenRetry()
+    {
+        FieldInstrument sim({QStringLiteral("--fault"), QStringLiteral("17017:error=1292:1")});
+        Server server;
+        QVERIFY(sim.isReady() && server.start());
+        connectWindow(sim, server, QStringLiteral("S1"));
+
+        CommandErrors errors;
+        w->ui().sessionEdit->setText(QStringLiteral("S2"));
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(errors.texts, QStringList{QStringLiteral("Command error 17017: error code 1292")},
+                                  kGenerous);
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S2|G|P1")}, kGenerous);
+        QTRY_COMPARE(w->ui().sessionEdit->text(), QStringLiteral("S2"));
+        QCOMPARE(sim.count(kMeasure), 2);
+        QTest::qWait(500);
+        QCOMPARE(server.filed().size(), 1);
+    }
+
+    void portVanishesMidSession()
+    {
+        std::unique_ptr<FieldInstrument> sim(new FieldInstrument);
+        Server server;
+        QVERIFY(sim->isReady() && server.start());
+        connectWindow(*sim, server, QStringLiteral("S"));
+        const QString port = sim->portName();
+
+        sim->vanish();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->serialLink(), kGenerous);
+        verifyClosed();
+        const QString lost = QStringLiteral("The instrument was lost: Port error %1: the port is gone").arg(port);
+        QVERIFY2(statusText(*w).startsWith(lost), qPrintable(statusText(*w)));
+        QVERIFY2(logText(*w).contains(lost), qPrintable(logText(*w)));
+
+        // Connect again, to the instrument back on the line: no restart.
+        sim.reset(new FieldInstrument);
+        QVERIFY(sim->isReady());
+        chooseLinks(*w, sim->portName(), server.proc.port);
+        w->ui().actionConnect->trigger();
+        QVERIFY(w->serialLink() && w->serverLink());
+        QTRY_COMPARE(w->ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S|G|P1")}, kGenerous);
+    }
+
+    void serverGoesAwayMidSession()
+    {
+        FieldInstrument sim;
+        std::unique_ptr<Server> server(new Server);
+        QVERIFY(sim.isReady() && server->start());
+        connectWindow(sim, *server, QStringLiteral("S"));
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server->filed().size(), 1, kGenerous);
+
+        ModalAnswer box(clickButton(QMessageBox::Ok));
+        server->proc.proc->kill();
+        QTRY_VERIFY_WITH_TIMEOUT(box.done, kGenerous);
+        QCOMPARE(box.text, QStringLiteral("The server has closed the connection"));
+        QCOMPARE(w->ui().serverStatusLabel->text(), QStringLiteral("There is no connection to the server"));
+        QTRY_VERIFY(!w->serverLink());
+        // Measure says why it does not measure; the instrument stays linked.
+        const int measured = sim.count(kMeasure);
+        w->ui().measButton->click();
+        QCOMPARE(statusText(*w), QStringLiteral("There is no connection to the server"));
+        QTest::qWait(300);
+        QCOMPARE(sim.count(kMeasure), measured);
+        QVERIFY(w->ui().actionDisconnect->isEnabled());
+
+        // Disconnect and Connect to the server back on the line.
+        w->ui().actionDisconnect->trigger();
+        verifyClosed();
+        server.reset(new Server);
+        QVERIFY(server->start());
+        chooseLinks(*w, sim.portName(), server->proc.port);
+        w->ui().actionConnect->trigger();
+        QTRY_COMPARE(w->ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server->filed().size(), 1, kGenerous);
+    }
+
+    void silentInstrument()
+    {
+        FieldInstrument sim({QStringLiteral("--fault"), QStringLiteral("any:silent")});
+        Server server;
+        QVERIFY(sim.isReady() && server.start());
+        CommandErrors errors;
+        w.reset(new MainWindow);
+        chooseLinks(*w, sim.portName(), server.proc.port);
+        w->ui().actionConnect->trigger();
+        QVERIFY(w->serialLink());
+        // Quick requests give up after about a second each, so the start-up
+        // requests are through and the distance poll runs within seconds.
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count(QStringLiteral("%R1Q,2108:0,1")) >= 2, kGenerous);
+        QVERIFY2(clock.elapsed() < 12000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY(errors.texts.contains(QStringLiteral("Command error 5003: error code 3077")));
+        // The window stays responsive; Disconnect ends the link promptly.
+        QVERIFY(blockedIn([&] { w->ui().actionLaser->trigger(); }) < 20);
+        QVERIFY(blockedIn([&] { w->ui().actionDisconnect->trigger(); }) < 20);
+        clock.restart();
+        verifyClosed();
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void disconnectWhileADistanceIsOnItsWay()
+    {
+        FieldInstrument sim;
+        Server server;
+        QVERIFY(sim.isReady() && server.start());
+        connectWindow(sim, server, QStringLiteral("S"));
+        w->ui().measButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count(kMeasure) == 1, kGenerous);
+        QVERIFY(blockedIn([&] { w->ui().actionDisconnect->trigger(); }) < 20);
+        QVERIFY(!w->ui().actionConnect->isEnabled());  // until the link is done
+        verifyClosed();
+        QTRY_COMPARE(server.filed(), QStringList{QStringLiteral("S|G|P1")});
+        QCOMPARE(statusText(*w), QStringLiteral("The COM port is closed"));
+    }
+};
+
+QTEST_MAIN(TestField)
+#include "test_field.moc"
