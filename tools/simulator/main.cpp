@@ -73,11 +73,13 @@ const char *kHelp =
     "\n"
     "Geometry: the instrument stands at the station (x,y,z) of the scene. Its\n"
     "horizontal circle reads Hz = 0 along the station's orientation angle (radians,\n"
-    "counter-clockwise from the scene's x axis) and Hz grows counter-clockwise, V is\n"
+    "counter-clockwise from the scene's x axis) and, as on a real instrument, Hz\n"
+    "grows clockwise seen from above (--counter-clockwise turns that round); V is\n"
     "the zenith angle. A target at slope distance d, Hz, V is therefore at\n"
-    "  x = d sin V cos Hz, y = d sin V sin Hz, z = d cos V\n"
-    "in the instrument frame, which is the scene frame turned by the orientation\n"
-    "and shifted to the station. The telescope starts aimed at the first target.\n"
+    "  x = d sin V cos Hz, y = -d sin V sin Hz, z = d cos V\n"
+    "in the scene frame turned by the orientation and shifted to the station\n"
+    "(y = +d sin V sin Hz when counter-clockwise). A positive Hz velocity makes Hz\n"
+    "grow. The telescope starts aimed at the first target.\n"
     "\n"
     "Requests answered: 1004 laser pointer, 2008 DoMeasure (0 stop, 1/6 distance,\n"
     "2/8/10 tracking, 3 clear), 2020/2021 EDM mode set/get (1-14), 2107 angles,\n"
@@ -99,6 +101,7 @@ public:
     QVector<Target> targets;
     double sx = 0, sy = 0, sz = 0, orientation = 0;
     double aimTolerance = 0.01;
+    bool clockwise = true;  // Hz grows clockwise seen from above
     int delayMs = 5;
     int measureDelayMs = 0;
     int trackIntervalMs = 100;
@@ -125,7 +128,7 @@ public:
         const double c = std::cos(orientation), s = std::sin(orientation);
         const double lx = c * dx + s * dy, ly = -s * dx + c * dy, lz = dz;
         *d = std::sqrt(lx * lx + ly * ly + lz * lz);
-        *h = wrap2Pi(std::atan2(ly, lx));
+        *h = wrap2Pi(std::atan2(clockwise ? -ly : ly, lx));
         *zen = *d > 0 ? std::acos(lz / *d) : 0;
     }
 
@@ -563,6 +566,8 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption sceneOpt("scene", "Scene file: one target a line, \"name x y z\" (blanks, commas or semicolons between; # starts a comment). Default: T1 10,5,1.2  T2 -8,12,0.5  T3 -15,-6,2  T4 20,-10,-0.8.", "file");
     const QCommandLineOption stationOpt("station", "Station position and orientation: x,y,z,orientation (metres, radians). Default 0,0,0,0.", "x,y,z,o", "0,0,0,0");
+    const QCommandLineOption ccwOpt("counter-clockwise", "Count the horizontal angle counter-clockwise seen from above (default: clockwise, as real instruments do).");
+    parser.addOption(ccwOpt);
     const QCommandLineOption delayOpt("delay", "Answer delay of every request in ms (default 5; 0 answers at once).", "ms", "5");
     const QCommandLineOption measOpt("measure-delay", "Extra time a 17017 distance measurement takes, in ms (default 0).", "ms", "0");
     const QCommandLineOption trackOpt("track-interval", "Time between tracking distances in ms (default 100).", "ms", "100");
@@ -597,6 +602,7 @@ int main(int argc, char **argv)
     inst.sy = st[1];
     inst.sz = st[2];
     inst.orientation = st[3];
+    inst.clockwise = !parser.isSet(ccwOpt);
     bool ok[6];
     inst.delayMs = parser.value(delayOpt).toInt(&ok[0]);
     inst.measureDelayMs = parser.value(measOpt).toInt(&ok[1]);
