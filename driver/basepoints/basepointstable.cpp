@@ -429,12 +429,6 @@ struct RowKeyCompare
     {
         return row->textCell(column) ? row->textCell(column)->text.toDouble() : 0.0;
     }
-
-    // A "nan" text orders with nothing; it goes after every number.
-    bool isNan(const BasePointRow *row) const
-    {
-        return column >= WeightColumn && std::isnan(numericKey(row));
-    }
 };
 
 } // namespace
@@ -450,9 +444,13 @@ void BasePointsTable::sortByColumn(int column)
     cmp.collatorIsNumeric = cmp.collator.compare(QStringLiteral("2"), QStringLiteral("10")) < 0;
     commitEdit();
     std::sort(rows.begin(), rows.end(), [&](const BasePointRow *a, const BasePointRow *b) {
-        const bool nanA = cmp.isNan(a), nanB = cmp.isNan(b);
-        if (nanA || nanB)
-            return !nanA;
+        if (column >= WeightColumn) {
+            // A "nan" text orders with nothing; it goes after every number.
+            const double ka = cmp.numericKey(a), kb = cmp.numericKey(b);
+            if (std::isnan(ka) || std::isnan(kb))
+                return !std::isnan(ka) && std::isnan(kb);
+            return descending ? ka > kb : ka < kb;
+        }
         const int r = cmp.compare(a, b);
         return descending ? r > 0 : r < 0;
     });
