@@ -8,6 +8,7 @@ namespace {
 
 struct StationMatrix {
     QMatrix4x4 matrix;      // identity until the server sends one
+    double m[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}; // row, column
     bool received = false;
 };
 
@@ -46,27 +47,35 @@ QString formatAngle(double rad)
         .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
 }
 
+void setStationMatrix(const double rowMajor[16])
+{
+    StationMatrix &s = station();
+    float f[16];
+    for (int i = 0; i < 16; ++i) {
+        s.m[i / 4][i % 4] = rowMajor[i];
+        f[i] = static_cast<float>(rowMajor[i]);
+    }
+    s.matrix = QMatrix4x4(f);
+    s.received = true;
+}
+
 void setStationMatrix(const QMatrix4x4 &m)
 {
-    station().matrix = m;
-    station().received = true;
+    StationMatrix &s = station();
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column)
+            s.m[row][column] = m(row, column);
+    }
+    s.matrix = m;
+    s.received = true;
 }
 
 void mapWithStationMatrix(double x, double y, double z, double &xOut, double &yOut, double &zOut)
 {
-    const QMatrix4x4 &m = station().matrix;
-    const float fx = static_cast<float>(x);
-    const float fy = static_cast<float>(y);
-    const float fz = static_cast<float>(z);
-    // m(row, column); every sum stays in float.
-    float r[3];
-    for (int row = 0; row < 3; ++row) {
-        float s = m(row, 0) * fx;
-        s = s + m(row, 1) * fy;
-        s = s + m(row, 2) * fz;
-        s = s + m(row, 3);
-        r[row] = s;
-    }
+    const double (&m)[4][4] = station().m;
+    double r[3];
+    for (int row = 0; row < 3; ++row)
+        r[row] = m[row][0] * x + m[row][1] * y + m[row][2] * z + m[row][3];
     xOut = r[0];
     yOut = r[1];
     zOut = r[2];
@@ -74,11 +83,11 @@ void mapWithStationMatrix(double x, double y, double z, double &xOut, double &yO
 
 bool logStationMatrix()
 {
-    const QMatrix4x4 &m = station().matrix;
+    const double (&m)[4][4] = station().m;
     for (int row = 0; row < 3; ++row) {
         QString line;
         for (int column = 0; column < 3; ++column)
-            line += QString::number(m(row, column), 'g', 6) + QLatin1Char(' ');
+            line += QString::number(m[row][column], 'g', 6) + QLatin1Char(' ');
         qDebug().noquote() << line.trimmed();
     }
     return station().received;

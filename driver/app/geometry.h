@@ -18,16 +18,23 @@ void polarToCartesian(double hz, double v, double d, double &x, double &y, doubl
 // empty text.
 QString formatAngle(double rad);
 
-// Stores the matrix (elements and type flags) and marks it received.
+// Stores the matrix from its sixteen elements row by row, as the server
+// sends them, and marks it received. The mapping uses them as they are;
+// stationMatrix() holds them narrowed to float.
+void setStationMatrix(const double rowMajor[16]);
+
+// Stores a matrix given in single precision (its elements widened to double)
+// and marks it received.
 void setStationMatrix(const QMatrix4x4 &m);
 
-// Maps a point through the stored matrix in single precision, without the
+// Maps a point through the stored matrix in double precision, without the
 // perspective row. Before the first matrix arrives this is the identity.
+// Grid coordinates of ten million metres keep their tenths of a millimetre.
 void mapWithStationMatrix(double x, double y, double z, double &xOut, double &yOut, double &zOut);
 
 // Writes the rotation part of the stored matrix to the debug log, a row per
 // line; returns whether a matrix was received.
 bool logStationMatrix();
 
-// The stored matrix, for display and tests.
+// The stored matrix in single precision, for display and tests.
 const QMatrix4x4 &stationMatrix();

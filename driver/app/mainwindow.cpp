@@ -299,8 +299,10 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     connect(m_client, &Client::newGroupName, this, &MainWindow::setGroupField);
     connect(m_client, &Client::newBasePoint, this,
             [this](MeasuringPoint pt) { m_basePoints->addBasePoint(pt); });
-    connect(m_client, &Client::newMatrix, this, [this](QMatrix4x4 matrix) {
-        setStationMatrix(matrix);
+    connect(m_client, &Client::newMatrix, this, [this](QMatrix4x4, QVector<double> rowMajor) {
+        if (rowMajor.size() != 16)
+            return;
+        setStationMatrix(rowMajor.constData());
         m_basePoints->updateResiduals();
     });
     connect(m_client, &Client::pointNotSent, this, &MainWindow::logUnsentPoint);

@@ -34,8 +34,10 @@ void MainWindow::handlerMeasButtonClick()
         return;
 
     if (basePointMode) {
+        // The dialog asks for the measurement, so that its answer is taken
+        // for the selected row.
         if (basePointSelected)
-            m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
+            m_basePoints->onMeasureClicked();
         else
             QMessageBox::critical(this, tr("Measurement error"),
                                   tr("The base point for the measurement is not selected"),
@@ -143,15 +145,13 @@ void MainWindow::handlerResponseReceived(QPair<RPC, QVariant> pair)
 
 void MainWindow::handlerReceivedBasePoint(QPair<RPC, QVariant> pair)
 {
-    double hz, v, d;
-    if (pair.first == BAP_MeasDistanceAngle) {
-        const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
-        hz = m.hzAngle, v = m.vAngle, d = m.slopeDistance;
-    } else {
-        const GetSimpleMea m = qvariant_cast<GetSimpleMea>(pair.second);
-        hz = m.hzAngle, v = m.vAngle, d = m.slopeDistance;
-    }
-    m_basePoints->setMeasuredPoint(pointFromFields(hz, v, d));
+    // Only a distance measurement is a base point; the distances that the
+    // poll and tracking deliver are neither stored nor sent while the dialog
+    // is open.
+    if (pair.first != BAP_MeasDistanceAngle)
+        return;
+    const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
+    m_basePoints->setMeasuredPoint(pointFromFields(m.hzAngle, m.vAngle, m.slopeDistance));
 }
 
 void MainWindow::showMeasurementInfo(const QString &sessionName, const QString &groupName,

@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cfloat>
@@ -124,6 +125,10 @@ BasePoints::BasePoints(QWidget *parent)
     layout->addLayout(row5);
 
     setButtonsEnabled(false);
+
+    m_answerTimer = new QTimer(this);
+    m_answerTimer->setSingleShot(true);
+    connect(m_answerTimer, &QTimer::timeout, this, &BasePoints::noMatrixArrived);
 }
 
 BasePoints::~BasePoints() = default;
@@ -187,15 +192,22 @@ void BasePoints::addBasePoint(const MeasuringPoint &pt)
 
 void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
 {
+    // Only the answer to the distance measurement that Measure asked for
+    // fills a row; tracking and poll distances never do.
+    if (!m_table->measuring) {
+        logLine(QStringLiteral("Base point measurement not asked for by Measure ignored: x %1, y %2, z %3")
+                    .arg(fixed7(pt.x), fixed7(pt.y), fixed7(pt.z)));
+        return;
+    }
     m_table->measuring = false;
-    m_measureButton->setEnabled(true);
 
     BasePointRow *row = m_table->currentRow;
     if (!row) {
         // The selection was cleared while the measurement was on its way:
-        // there is no row to store it in.
+        // there is no row to store it in, and nothing to measure next.
         logLine(QStringLiteral("Base point measurement without a selected row ignored: x %1, y %2, z %3")
                     .arg(fixed7(pt.x), fixed7(pt.y), fixed7(pt.z)));
+        m_measureButton->setEnabled(false);
         m_table->update();
         return;
     }
@@ -226,9 +238,13 @@ void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
                 break;
             }
         }
+        m_measureButton->setEnabled(true);
         m_table->update();
     } else {
+        // Nothing is selected any more, so there is nothing to measure;
+        // Calculate stays as it was.
         m_table->currentRow = nullptr;
+        m_measureButton->setEnabled(false);
         m_table->update();
         QMessageBox::information(this, tr("Information"), tr("All basepoints have been measured"),
                                  QMessageBox::Ok);
@@ -237,21 +253,46 @@ void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
 
 void BasePoints::onMeasureClicked()
 {
-    m_table->measuring = true;
-    m_measureButton->setEnabled(false);
+    if (m_table->measuring || !m_table->currentRow)
+        return;
     MainWindow *w = liveMainWindow();
     SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr;
-    if (!handler)
+    if (!handler) {
+        QMessageBox::critical(this, tr("Error"),
+                              tr("There is no connection to the instrument: nothing was measured"),
+                              QMessageBox::Ok);
         return;
+    }
+    m_table->measuring = true;
+    m_measureButton->setEnabled(false);
     handler->enqueue(BAP_MeasDistanceAngle, QList<QVariant>() << QVariant(2));
 }
 
+namespace {
+
+// A weight the server can solve with: a finite number above 0, "," read as
+// the decimal point.
+bool readWeight(QString text, double *value)
+{
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    *value = text.toDouble(&ok);
+    if (!ok)
+        *value = 0.0;
+    return ok && std::isfinite(*value) && *value > 0.0;
+}
+
+} // namespace
+
 int BasePoints::collectRequest(QVector<MeasuringPoint> &measuredPoints,
-                               QVector<MeasuringPoint> &knownPoints, QVector<double> &weights) const
+                               QVector<MeasuringPoint> &knownPoints, QVector<double> &weights,
+                               QStringList *badWeights) const
 {
     measuredPoints.clear();
     knownPoints.clear();
     weights.clear();
+    if (badWeights)
+        badWeights->clear();
     int measuredRows = 0;
     for (const BasePointRow *row : m_table->rows) {
         if (!row->measured)
@@ -272,9 +313,14 @@ int BasePoints::collectRequest(QVector<MeasuringPoint> &measuredPoints,
         knownPoints.append(k);
         // One weight per participating row, in step with the point lists.
         const EditCell *weight = row->weightCell();
-        QString text = weight ? weight->text : QString();
-        text.replace(QLatin1Char(','), QLatin1Char('.'));
-        weights.append(text.toDouble());
+        double value = 0.0;
+        if (!readWeight(weight ? weight->text : QString(), &value) && badWeights) {
+            const TextCell *name = row->textCell(NameColumn);
+            const TextCell *number = row->textCell(NumberColumn);
+            *badWeights << (name && !name->text.isEmpty() ? name->text
+                                                          : QStringLiteral("\u2116 ") + (number ? number->text : QString()));
+        }
+        weights.append(value);
     }
     return measuredRows;
 }
@@ -284,7 +330,8 @@ void BasePoints::onCalculateClicked()
     QVector<MeasuringPoint> measuredPoints;
     QVector<MeasuringPoint> knownPoints;
     QVector<double> weights;
-    const int measuredRows = collectRequest(measuredPoints, knownPoints, weights);
+    QStringList badWeights;
+    const int measuredRows = collectRequest(measuredPoints, knownPoints, weights, &badWeights);
 
     if (measuredRows < 3) {
         QMessageBox::critical(this, tr("Error"), tr("It is necessary to measure more than two points"),
@@ -297,19 +344,52 @@ void BasePoints::onCalculateClicked()
                               QMessageBox::Ok);
         return;
     }
+    if (!badWeights.isEmpty()) {
+        QMessageBox::critical(this, tr("Error"),
+                              tr("A weight must be a number greater than 0. Correct the weight, or "
+                                 "clear the Used box to leave the point out: %1")
+                                  .arg(badWeights.join(QStringLiteral(", "))),
+                              QMessageBox::Ok);
+        return;
+    }
     MainWindow *w = liveMainWindow();
     Client *client = w ? w->client() : nullptr;
-    if (!client)
+    if (!client) {
+        QMessageBox::critical(this, tr("Error"),
+                              tr("There is no connection to the server: nothing was calculated"),
+                              QMessageBox::Ok);
         return;
-    client->sendBasePointSet(measuredPoints, knownPoints, weights);
+    }
+    // A refusal of the link itself (too many points) reaches the operator
+    // through the main window.
+    if (client->sendBasePointSet(measuredPoints, knownPoints, weights))
+        m_answerTimer->start(m_answerTimeoutMs);
+}
+
+bool BasePoints::isAwaitingMatrix() const
+{
+    return m_answerTimer->isActive();
+}
+
+void BasePoints::noMatrixArrived()
+{
+    QMessageBox::warning(this, tr("Error"),
+                         tr("No station matrix has come from the server within %1 s: the server "
+                            "could not solve with these points or does not answer")
+                             .arg((m_answerTimeoutMs + 999) / 1000),
+                         QMessageBox::Ok);
 }
 
 void BasePoints::updateResiduals()
 {
+    m_answerTimer->stop();
+
+    // The summary is over the rows that took part: measured and used. Rows
+    // left out still show their deviations from the solution of the others.
     int counted = 0;
     double sumSquares = 0.0;
     double minD = DBL_MAX;
-    double maxD = DBL_MIN;
+    double maxD = 0.0;
 
     for (BasePointRow *row : m_table->rows) {
         if (!row->measured) {
@@ -326,10 +406,13 @@ void BasePoints::updateResiduals()
         const double dY = row->knownY - Y;
         const double dZ = row->knownZ - Z;
         const double D = std::sqrt(dX * dX + dY * dY + dZ * dZ);
-        ++counted;
-        sumSquares += D * D;
-        minD = std::min(minD, D);
-        maxD = std::max(maxD, D);
+        const CheckBoxCell *used = row->usedCell();
+        if (used && used->checked) {
+            ++counted;
+            sumSquares += D * D;
+            minD = std::min(minD, D);
+            maxD = std::max(maxD, D);
+        }
         const double values[4] = {dX, dY, dZ, D};
         for (int i = 0; i < 4; ++i) {
             if (TextCell *t = row->textCell(DXColumn + i))

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include <QStringList>
 #include <QVector>
 
 #include "types.h"
@@ -14,6 +15,7 @@ class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
+class QTimer;
 class BasePointsTable;
 
 class BasePoints : public QDialog
@@ -37,9 +39,16 @@ public:
     // The request Calculate sends: per measured row with Used checked, in
     // display order, its measured point, its known point and its weight (the
     // Weight text with "," read as "."; not a number gives 0.0). Returns the
-    // number of measured rows, used or not.
+    // number of measured rows, used or not. badWeights, when given, receives
+    // the names of the used rows whose weight is not a number above 0, which
+    // Calculate refuses to send: the server cannot solve with them.
     int collectRequest(QVector<MeasuringPoint> &measuredPoints, QVector<MeasuringPoint> &knownPoints,
-                       QVector<double> &weights) const;
+                       QVector<double> &weights, QStringList *badWeights = nullptr) const;
+
+    // How long Calculate waits for the server's matrix before it says that
+    // none came, in ms (default 10 s).
+    void setAnswerTimeout(int ms) { m_answerTimeoutMs = ms; }
+    bool isAwaitingMatrix() const;
 
     BasePointsTable *table() const { return m_table; }
 
@@ -58,6 +67,7 @@ private:
     void addColumns();
     void fitLabelWidths();
     void setButtonsEnabled(bool enabled);
+    void noMatrixArrived();
 
     BasePointsTable *m_table = nullptr;
     QScrollArea *m_scrollArea = nullptr;
@@ -73,5 +83,7 @@ private:
     QLineEdit *m_minField = nullptr;
     QLineEdit *m_maxField = nullptr;
     QSpinBox *m_rowsSpin = nullptr;
+    QTimer *m_answerTimer = nullptr;
+    int m_answerTimeoutMs = 10000;
 
 };

@@ -11,6 +11,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -122,8 +123,7 @@ void EditCell::mousePress(QMouseEvent *event, const QRect &rect)
     // Another weight still open (its text not acceptable yet): take it over
     // first, as a click on the dialog's background would, so that no editor
     // is left behind without the table knowing it.
-    if (table->editing && table->activeEditor)
-        emit table->activeEditor->editingFinished();
+    table->commitEdit();
     editor = new QLineEdit(table);
     table->editing = true;
     table->activeEditor = editor;
@@ -321,6 +321,12 @@ void BasePointsTable::toggleSelection(BasePointRow *row)
     }
 }
 
+void BasePointsTable::commitEdit()
+{
+    if (editing && activeEditor)
+        emit activeEditor->editingFinished();
+}
+
 int BasePointsTable::columnLeft(int column) const
 {
     int x = 0;
@@ -412,11 +418,16 @@ struct RowKeyCompare
         default: {
             // Weight and results: "----", empty texts and texts with a comma
             // read as 0.0.
-            const double ka = a->textCell(column) ? a->textCell(column)->text.toDouble() : 0.0;
-            const double kb = b->textCell(column) ? b->textCell(column)->text.toDouble() : 0.0;
+            const double ka = numericKey(a);
+            const double kb = numericKey(b);
             return ka < kb ? -1 : ka > kb ? 1 : 0;
         }
         }
+    }
+
+    double numericKey(const BasePointRow *row) const
+    {
+        return row->textCell(column) ? row->textCell(column)->text.toDouble() : 0.0;
     }
 };
 
@@ -431,7 +442,15 @@ void BasePointsTable::sortByColumn(int column)
     RowKeyCompare cmp{column, QCollator()};
     cmp.collator.setNumericMode(true);
     cmp.collatorIsNumeric = cmp.collator.compare(QStringLiteral("2"), QStringLiteral("10")) < 0;
+    commitEdit();
     std::sort(rows.begin(), rows.end(), [&](const BasePointRow *a, const BasePointRow *b) {
+        if (column >= WeightColumn) {
+            // A "nan" text orders with nothing; it goes after every number.
+            const double ka = cmp.numericKey(a), kb = cmp.numericKey(b);
+            if (std::isnan(ka) || std::isnan(kb))
+                return !std::isnan(ka) && std::isnan(kb);
+            return descending ? ka > kb : ka < kb;
+        }
         const int r = cmp.compare(a, b);
         return descending ? r > 0 : r < 0;
     });
@@ -489,6 +508,8 @@ void BasePointsTable::mousePressEvent(QMouseEvent *event)
 
     if (testAttribute(Qt::WA_SetCursor) && cursor().shape() == Qt::SplitHCursor
         && resizeColumnIndex >= 0 && resizeColumnIndex < headers.size()) {
+        // The editor would stay where it is while its cell moves.
+        commitEdit();
         resizing = true;
         pressX = p.x();
         pressWidth = headers[resizeColumnIndex].width;

@@ -139,7 +139,12 @@ public:
     void toggleSelection(BasePointRow *row);
     static QSize headerTextSize(const QString &text);
     // Sorts by the column, flipping its direction as a header click does.
+    // An open weight editor is committed first. Texts that read as "nan"
+    // sort last in either direction.
     void sortByColumn(int column);
+    // Takes over the text of an open weight editor into its own cell, as
+    // losing focus would; done before anything moves the cells under it.
+    void commitEdit();
 
     // The column whose header span [x, x + width + 5] first contains x, or -1.
     int headerColumnAt(int x) const;

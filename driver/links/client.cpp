@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
+#include <iterator>
+
 using namespace ServerMessages;
 
 namespace {
@@ -253,7 +255,7 @@ void Client::handleMessage(const QByteArray &payload)
         emit successSetSessionName();
         break;
     case Matrix:
-        emit newMatrix(m.matrix);
+        emit newMatrix(m.matrix, QVector<double>(std::begin(m.values), std::end(m.values)));
         break;
     case Identify:
     {

@@ -84,7 +84,9 @@ signals:
     void successSetSessionName();
     void newGroupName(QString groupName);
     void newBasePoint(MeasuringPoint pt);
-    void newMatrix(QMatrix4x4 matrix);
+    // The station matrix, narrowed to float and as the sixteen doubles sent
+    // (row by row).
+    void newMatrix(QMatrix4x4 matrix, QVector<double> rowMajor);
     // A point that was handed to the link but never written: the
     // connection failed first.
     void pointNotSent(MeasuringPoint pt);

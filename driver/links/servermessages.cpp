@@ -197,12 +197,11 @@ bool decodeServerMessage(const QByteArray &payload, ServerMessage *out)
     if (type == BasePoint)
         in >> m.xyz[0] >> m.xyz[1] >> m.xyz[2];
     if (type == Matrix) {
-        double v[16];
-        for (double &d : v)
+        for (double &d : m.values)
             in >> d;
         float f[16];
         for (int i = 0; i < 16; ++i)
-            f[i] = float(v[i]);
+            f[i] = float(m.values[i]);
         m.matrix = QMatrix4x4(f); // row by row, flagged as a general matrix
     }
     // Bytes past the message's fields (a newer server's additions) are

@@ -72,7 +72,8 @@ struct ServerMessage {
     // 0: [proposed]; 2: [session, group, point, device]; 5: [group]; 6: [name]
     QStringList texts;
     double xyz[3] = {0, 0, 0}; // 6
-    QMatrix4x4 matrix;         // 8, filled row by row
+    QMatrix4x4 matrix;         // 8, filled row by row (single precision)
+    double values[16] = {};    // 8, the elements as sent, row by row
 };
 // False unless the payload begins with one well-formed message of type 0, 1,
 // 2, 5, 6, 7, 8 or 9 (bytes after its fields are ignored).

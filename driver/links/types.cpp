@@ -1,12 +1,14 @@
 #include "types.h"
 
 #include <QMatrix4x4>
+#include <QVector>
 
 void registerServerMetaTypes()
 {
     qRegisterMetaType<ErrorInfo>("ErrorInfo");
     qRegisterMetaType<MeasuringPoint>("MeasuringPoint");
     qRegisterMetaType<QMatrix4x4>("QMatrix4x4");
+    qRegisterMetaType<QVector<double>>("QVector<double>");
 }
 
 void registerInstrumentMetaTypes()

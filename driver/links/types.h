@@ -97,8 +97,9 @@ Q_DECLARE_METATYPE(MeasuringPoint)
 Q_DECLARE_METATYPE(ErrorInfo)
 Q_DECLARE_METATYPE(PortSettings)
 
-// Registers "ErrorInfo", "MeasuringPoint" and the "QMatrix4x4" alias; safe to
-// call any number of times. The server link's constructor calls it.
+// Registers "ErrorInfo", "MeasuringPoint" and the "QMatrix4x4" and
+// "QVector<double>" aliases; safe to call any number of times. The server
+// link's constructor calls it.
 void registerServerMetaTypes();
 
 // Registers "RPC", the three reply records and "QPair<RPC,QVariant>"; safe

@@ -11,6 +11,10 @@
 <context>
     <name>BasePoints</name>
     <message>
+        <source>A weight must be a number greater than 0. Correct the weight, or clear the Used box to leave the point out: %1</source>
+        <translation>Вес должен быть числом больше 0. Исправьте вес или снимите флажок «Используется», чтобы исключить точку: %1</translation>
+    </message>
+    <message>
         <source>All basepoints have been measured</source>
         <translation>Все базовые точки измерены</translation>
     </message>
@@ -59,6 +63,10 @@
         <translation>Имя</translation>
     </message>
     <message>
+        <source>No station matrix has come from the server within %1 s: the server could not solve with these points or does not answer</source>
+        <translation>Сервер не прислал матрицу станции за %1 с: он не смог выполнить расчёт по этим точкам или не отвечает</translation>
+    </message>
+    <message>
         <source>Ok</source>
         <translation>Ок</translation>
     </message>
@@ -69,6 +77,14 @@
     <message>
         <source>Rows:</source>
         <translation>Строк:</translation>
+    </message>
+    <message>
+        <source>There is no connection to the instrument: nothing was measured</source>
+        <translation>Нет связи с прибором: измерение не выполнено</translation>
+    </message>
+    <message>
+        <source>There is no connection to the server: nothing was calculated</source>
+        <translation>Нет соединения с сервером: расчёт не выполнен</translation>
     </message>
     <message>
         <source>Used</source>

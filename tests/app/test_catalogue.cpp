@@ -22,6 +22,7 @@ struct Message {
 // Every user-visible source text of the driver, by the class that shows it.
 const Message messages[] = {
     {"AbstractHandler", "There are no errors"},
+    {"BasePoints", "A weight must be a number greater than 0. Correct the weight, or clear the Used box to leave the point out: %1"},
     {"BasePoints", "All basepoints have been measured"},
     {"BasePoints", "Base points"},
     {"BasePoints", "Calculate"},
@@ -34,9 +35,12 @@ const Message messages[] = {
     {"BasePoints", "Min error:"},
     {"BasePoints", "More than two points must be included in the calculation"},
     {"BasePoints", "Name"},
+    {"BasePoints", "No station matrix has come from the server within %1 s: the server could not solve with these points or does not answer"},
     {"BasePoints", "Ok"},
     {"BasePoints", "RMS:"},
     {"BasePoints", "Rows:"},
+    {"BasePoints", "There is no connection to the instrument: nothing was measured"},
+    {"BasePoints", "There is no connection to the server: nothing was calculated"},
     {"BasePoints", "Used"},
     {"BasePoints", "Wait for the device to hover over the next point"},
     {"BasePoints", "Weight"},
@@ -207,9 +211,9 @@ private slots:
                 QCOMPARE(ru.contains(QLatin1String(mark)),
                          QString::fromUtf8(m.source).contains(QLatin1String(mark)));
         }
-        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 126);
+        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 130);
         QCOMPARE(perContext.value("MainWindow"), 71);
-        QCOMPARE(perContext.value("BasePoints"), 18);
+        QCOMPARE(perContext.value("BasePoints"), 22);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
         QCOMPARE(perContext.value("Client"), 12);
         QCOMPARE(perContext.value("SerialPortHandler"), 6);

@@ -133,7 +133,9 @@ private slots:
         QCOMPARE(p.group, QStringLiteral("G1"));
         QCOMPARE(p.point, QStringLiteral("P1"));
         QCOMPARE(p.device, QStringLiteral("TS16"));
-        QVERIFY(std::fabs(p.x - 10.0) < 1e-3 && std::fabs(p.y - 5.0) < 1e-3 && std::fabs(p.z - 1.2) < 1e-3);
+        // The first target lies at (10, 5, 1.2); the instrument counts its
+        // horizontal angle clockwise, so the driver's y is mirrored.
+        QVERIFY(std::fabs(p.x - 10.0) < 1e-3 && std::fabs(p.y + 5.0) < 1e-3 && std::fabs(p.z - 1.2) < 1e-3);
         QTRY_COMPARE(w.ui().pointNameEdit->text(), QStringLiteral("P2"));
 
         // A new session name: accepted by the server, then measured.

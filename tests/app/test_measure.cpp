@@ -58,13 +58,14 @@ class TestMeasure : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(sim->commands().contains(QStringLiteral("%R1Q,1004:0")), 5000);
     }
 
-    // The point the simulator's first target gives: (10, 5, 1.2) from the
-    // station at the origin.
+    // The point the simulator's first target, at (10, 5, 1.2) from the
+    // station at the origin, gives: its horizontal angle counts clockwise, so
+    // y comes out mirrored.
     static void verifyFirstTarget(const ServerMessage &m)
     {
         QCOMPARE(m.numbers.size(), 3);
         QVERIFY2(std::fabs(m.numbers[0] - 10.0) < 1e-3, qPrintable(QString::number(m.numbers[0])));
-        QVERIFY2(std::fabs(m.numbers[1] - 5.0) < 1e-3, qPrintable(QString::number(m.numbers[1])));
+        QVERIFY2(std::fabs(m.numbers[1] + 5.0) < 1e-3, qPrintable(QString::number(m.numbers[1])));
         QVERIFY2(std::fabs(m.numbers[2] - 1.2) < 1e-3, qPrintable(QString::number(m.numbers[2])));
     }
 
@@ -358,7 +359,7 @@ private slots:
         QTRY_VERIFY(allMeasured.done);
         QCOMPARE(allMeasured.text, QStringLiteral("All basepoints have been measured"));
         QVERIFY(std::fabs(row->measuredX - 10.0) < 1e-3);
-        QVERIFY(std::fabs(row->measuredY - 5.0) < 1e-3);
+        QVERIFY(std::fabs(row->measuredY + 5.0) < 1e-3); // Hz counted clockwise
         QVERIFY(std::fabs(row->measuredZ - 1.2) < 1e-3);
         const QStringList sent = sim->commands();
         const int at = sent.lastIndexOf(QStringLiteral("%R1Q,17017:2"));
@@ -378,10 +379,16 @@ private slots:
         QList<double> values;
         for (int i = 1; i <= 16; ++i)
             values << i;
+        values[3] = 6512345.6789; // a grid easting, not a float
         server->sendMatrix(values);
         QTRY_COMPARE(stationMatrix()(0, 1), 2.0f);
         QCOMPARE(stationMatrix()(1, 0), 5.0f);
         QVERIFY(logStationMatrix());
+        // The mapping has the doubles as sent.
+        double x, y, z;
+        mapWithStationMatrix(0, 0, 0, x, y, z);
+        QCOMPARE(x, 6512345.6789);
+        QCOMPARE(y, 8.0);
     }
 };
 

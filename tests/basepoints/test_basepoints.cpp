@@ -35,12 +35,19 @@ private:
         click(table, cellCentre(table, index, NumberColumn));
         QCOMPARE(table->currentRow, table->rows[index]);
     }
+    // The answer to a Measure that is pending (as after a click on Measure
+    // with an instrument link).
+    void answer(double x, double y, double z)
+    {
+        table->measuring = true;
+        dialog->setMeasuredPoint(point(QString(), x, y, z));
+    }
     // Stores a measurement in a row the way the measuring walk does.
     void measureRow(int index, double x, double y, double z)
     {
         if (table->currentRow != table->rows[index])
             selectRow(index);
-        dialog->setMeasuredPoint(point(QString(), x, y, z));
+        answer(x, y, z);
     }
     void setKnown(int index, double x, double y, double z)
     {
@@ -148,10 +155,22 @@ private slots:
         QVERIFY(button("measureButton")->isEnabled());
         QVERIFY(button("calculateButton")->isEnabled());
 
-        // Measure with no instrument link: the flag freezes the selection.
+        // Measure with no instrument link says why and leaves the dialog as
+        // it was.
         button("measureButton")->click();
-        QVERIFY(table->measuring);
-        QVERIFY(!button("measureButton")->isEnabled());
+        QCOMPARE(boxes->boxes.size(), 1);
+        QCOMPARE(boxes->boxes[0].text, QString("There is no connection to the instrument: nothing was measured"));
+        boxes->boxes.clear();
+        QVERIFY(!table->measuring);
+        QVERIFY(button("measureButton")->isEnabled());
+
+        // A distance nobody asked for (tracking, the poll) fills no row.
+        dialog->setMeasuredPoint(point("", 7, 7, 7));
+        QVERIFY(!table->rows[2]->measured);
+        QCOMPARE(table->currentRow, table->rows[2]);
+
+        // A pending measurement freezes the selection.
+        table->measuring = true;
         click(table, cellCentre(table, 0, NumberColumn));
         QCOMPARE(table->currentRow, table->rows[2]);
 
@@ -168,16 +187,17 @@ private slots:
         QVERIFY(table->rows[3]->selected);
         QVERIFY(basePointSelected);
 
-        dialog->setMeasuredPoint(point("", 1, 1, 1)); // row 3 -> row 4
+        answer(1, 1, 1); // row 3 -> row 4
         QCOMPARE(table->currentRow, table->rows[4]);
-        dialog->setMeasuredPoint(point("", 1, 1, 1)); // row 4 -> wraps to row 0
+        answer(1, 1, 1); // row 4 -> wraps to row 0
         QCOMPARE(table->currentRow, table->rows[0]);
-        dialog->setMeasuredPoint(point("", 1, 1, 1)); // row 0 -> row 1 (2 is measured)
+        answer(1, 1, 1); // row 0 -> row 1 (2 is measured)
         QCOMPARE(table->currentRow, table->rows[1]);
         QVERIFY(boxes->boxes.isEmpty());
 
-        // The last one: the message once, no row selected.
-        dialog->setMeasuredPoint(point("", 1, 1, 1));
+        // The last one: the message once, no row selected, so nothing to
+        // measure; Calculate stays.
+        answer(1, 1, 1);
         QCOMPARE(boxes->boxes.size(), 1);
         QCOMPARE(boxes->boxes[0].title, QString("Information"));
         QCOMPARE(boxes->boxes[0].text, QString("All basepoints have been measured"));
@@ -186,18 +206,25 @@ private slots:
         QVERIFY(!basePointSelected);
         for (const BasePointRow *r : table->rows)
             QVERIFY(r->measured && !r->selected);
+        QVERIFY(!button("measureButton")->isEnabled());
+        QVERIFY(button("calculateButton")->isEnabled());
 
-        // A measurement with no current row changes no row and shows nothing.
+        // A measurement with no current row changes no row and shows nothing;
+        // Measure stays disabled while nothing is selected.
+        selectRow(0);
+        table->measuring = true;
+        sendMouse(dialog, QEvent::MouseButtonPress, QPoint(2, dialog->height() - 2));
+        QVERIFY(!table->currentRow);
         QVector<double> before;
         for (const BasePointRow *r : table->rows)
             before << r->measuredX;
-        table->measuring = true;
         dialog->setMeasuredPoint(point("", 99, 99, 99));
         QVERIFY(!table->measuring);
         for (int i = 0; i < table->rows.size(); ++i)
             QCOMPARE(table->rows[i]->measuredX, before[i]);
         QCOMPARE(boxes->boxes.size(), 1);
         QVERIFY(!table->currentRow);
+        QVERIFY(!button("measureButton")->isEnabled());
     }
 
     void walkFollowsDisplayOrder()
@@ -207,10 +234,10 @@ private slots:
         table->sortByColumn(NameColumn); // A B C D
         QCOMPARE(cellText(table->rows[0], NameColumn), QString("A"));
         selectRow(3); // D, the last in display order
-        dialog->setMeasuredPoint(point("", 1, 1, 1));
+        answer(1, 1, 1);
         QCOMPARE(cellText(table->currentRow, NameColumn), QString("A"));
         selectRow(1); // B instead of A
-        dialog->setMeasuredPoint(point("", 1, 1, 1));
+        answer(1, 1, 1);
         QCOMPARE(cellText(table->currentRow, NameColumn), QString("C"));
     }
 
@@ -249,7 +276,9 @@ private slots:
         QTest::newRow("empty table") << 0 << 0 << 0 << first;
         QTest::newRow("two of three measured, all used") << 3 << 2 << 3 << first;
         QTest::newRow("five measured, two used") << 5 << 5 << 2 << second;
-        QTest::newRow("three measured, three used") << 4 << 3 << 3 << QString();
+        // Everything in order, but no server link to send it on.
+        QTest::newRow("three measured, three used") << 4 << 3 << 3
+                                                     << "There is no connection to the server: nothing was calculated";
     }
     void calculateRefusals()
     {
@@ -263,14 +292,11 @@ private slots:
             table->rows[i]->usedCell()->checked = i < used;
         }
         dialog->onCalculateClicked();
-        if (message.isEmpty()) {
-            QVERIFY(boxes->boxes.isEmpty());
-        } else {
-            QCOMPARE(boxes->boxes.size(), 1);
-            QCOMPARE(boxes->boxes[0].title, QString("Error"));
-            QCOMPARE(boxes->boxes[0].text, message);
-            QCOMPARE(boxes->boxes[0].icon, QMessageBox::Critical);
-        }
+        QCOMPARE(boxes->boxes.size(), 1);
+        QCOMPARE(boxes->boxes[0].title, QString("Error"));
+        QCOMPARE(boxes->boxes[0].text, message);
+        QCOMPARE(boxes->boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(!dialog->isAwaitingMatrix());
         // Calculate changes nothing in the table.
         QCOMPARE(table->rows.size(), rows);
     }
@@ -286,12 +312,26 @@ private slots:
         }
         QVector<MeasuringPoint> measured, known;
         QVector<double> w;
-        QCOMPARE(dialog->collectRequest(measured, known, w), 4);
+        QStringList bad;
+        QCOMPARE(dialog->collectRequest(measured, known, w, &bad), 4);
         QCOMPARE(w, QVector<double>({1.0, 0.5, 0.0, 0.0}));
+        QCOMPARE(bad, QStringList({"BP3", "BP4"}));
         QCOMPARE(measured.size(), 4);
         QCOMPARE(known[1].x, 101.0);
         QCOMPARE(measured[3].x, 3.0);
         QVERIFY(measured[0].pointName.isEmpty() && measured[0].sessionName.isEmpty());
+
+        // Calculate refuses them before anything is sent, naming the points.
+        dialog->onCalculateClicked();
+        QCOMPARE(boxes->boxes.size(), 1);
+        QCOMPARE(boxes->boxes[0].text, QString("A weight must be a number greater than 0. Correct the "
+                                               "weight, or clear the Used box to leave the point out: BP3, BP4"));
+        // Weight 0 is no better; a weight in an unused row does not matter.
+        table->rows[2]->weightCell()->text = "0";
+        table->rows[3]->usedCell()->checked = false;
+        dialog->collectRequest(measured, known, w, &bad);
+        QCOMPARE(bad, QStringList({"BP3"}));
+        table->rows[3]->usedCell()->checked = true;
 
         // A cleared Used box drops the row's point and its weight together.
         table->rows[1]->usedCell()->checked = false;
@@ -325,16 +365,33 @@ private slots:
         QCOMPARE(field("rmsField"), QString("0.0000000"));
     }
 
-    void residualsInSinglePrecision()
+    void residualsAtGridCoordinates()
     {
-        addRows(1);
-        const double x = 6500000.123;
-        setKnown(0, x, 0, 0);
-        measureRow(0, x, 0, 0);
+        // Points measured without error, known at national grid coordinates,
+        // and the exact matrix of a station turned by 200 degrees with the
+        // instrument frame mirrored: every deviation is 0 to 0.1 mm.
+        const double w = 200.0 * M_PI / 180.0, c = std::cos(w), s = std::sin(w);
+        const double tx = 6512345.6789, ty = 5678901.2345, tz = 101.234;
+        const double rows[16] = {c, s, 0, tx, s, -c, 0, ty, 0, 0, 1, tz, 0, 0, 0, 1};
+        const double measured[4][3] = {{35.123, -12.345, 1.1}, {-48.76, 20.5, -0.3}, {5.5, 61.25, 2.0}, {-20, -40, 0}};
+        addRows(4);
+        for (int i = 0; i < 4; ++i) {
+            const double *m = measured[i];
+            setKnown(i, c * m[0] + s * m[1] + tx, s * m[0] - c * m[1] + ty, m[2] + tz);
+            measureRow(i, m[0], m[1], m[2]);
+        }
+        // The fourth is a planted blunder of 3 mm east, then left out.
+        table->rows[3]->knownX += 0.003;
+        table->rows[3]->usedCell()->checked = false;
+        setStationMatrix(rows);
         dialog->updateResiduals();
-        QCOMPARE(cellText(table->rows[0], DXColumn), QString("0.1230000"));
-        QCOMPARE(cellText(table->rows[0], DYColumn), QString("0.0000000"));
-        QCOMPARE(cellText(table->rows[0], DColumn), QString("0.1230000"));
+        for (int i = 0; i < 3; ++i) {
+            for (int col = DXColumn; col <= DColumn; ++col)
+                QVERIFY2(std::fabs(cellText(table->rows[i], col).toDouble()) < 1e-4,
+                         qPrintable(cellText(table->rows[i], col)));
+        }
+        QVERIFY(std::fabs(cellText(table->rows[3], DXColumn).toDouble() - 0.003) < 1e-4);
+        QVERIFY(field("maxErrorField").toDouble() < 1e-4);
         // The column grew for the new text.
         QVERIFY(table->headers[DXColumn].width >= table->contentWidth(DXColumn));
     }
@@ -358,6 +415,22 @@ private slots:
         // The unmeasured row shows no deviation and does not count.
         for (int c = DXColumn; c <= DColumn; ++c)
             QCOMPARE(cellText(table->rows[3], c), QString("----"));
+
+        // A row taken out of the calculation keeps its deviation but leaves
+        // the summary: D = 1 and 2 remain.
+        table->rows[2]->usedCell()->checked = false;
+        dialog->updateResiduals();
+        QCOMPARE(cellText(table->rows[2], DColumn), QString("3.0000000"));
+        QCOMPARE(field("rmsField"), QString::number(std::sqrt(5.0 / 2.0), 'f', 7));
+        QCOMPARE(field("minErrorField"), QString("1.0000000"));
+        QCOMPARE(field("maxErrorField"), QString("2.0000000"));
+        // With none used, no summary.
+        for (int i = 0; i < 3; ++i)
+            table->rows[i]->usedCell()->checked = false;
+        dialog->updateResiduals();
+        QVERIFY(field("rmsField").isEmpty() && field("maxErrorField").isEmpty());
+        for (int i = 0; i < 3; ++i)
+            table->rows[i]->usedCell()->checked = true;
 
         // Equal large deviations: the RMS is their size, not 0. Negative
         // deviations keep their sign.

@@ -125,6 +125,41 @@ private slots:
         QStringList first2 = namesInOrder().mid(0, 2);
         std::sort(first2.begin(), first2.end());
         QCOMPARE(first2, QStringList({"a", "c"}));
+
+        // A "nan" result orders with nothing: it goes last either way.
+        table->rows[0]->textCell(DXColumn)->text = "nan";
+        const QString nanRow = cellText(table->rows[0], NameColumn);
+        for (int i = 0; i < 2; ++i) {
+            table->sortByColumn(DXColumn);
+            QCOMPARE(cellText(table->rows.last(), NameColumn), nanRow);
+        }
+    }
+
+    void openEditorCommittedBeforeRowsOrColumnsMove()
+    {
+        // Sorting moves the rows under an open weight editor: its text goes
+        // to the row it was opened for, before the move.
+        addPoints({"b", "a"});
+        click(table, cellCentre(table, 0, WeightColumn));
+        table->activeEditor->setText("0.4");
+        click(table, headerCentre(table, NameColumn));
+        QVERIFY(!table->editing);
+        QCOMPARE(namesInOrder(), QStringList({"a", "b"}));
+        QCOMPARE(table->rows[1]->weightCell()->text, QString("0.4"));
+        QCOMPARE(table->rows[0]->weightCell()->text, QString("1"));
+
+        // Dragging a border moves the cell from under the editor.
+        click(table, cellCentre(table, 0, WeightColumn));
+        table->activeEditor->setText("0.3");
+        const int right = table->columnLeft(NameColumn) + table->headers[NameColumn].width;
+        const int y = table->headerHeight / 2;
+        sendMouse(table, QEvent::MouseMove, QPoint(right, y), Qt::NoButton);
+        sendMouse(table, QEvent::MouseButtonPress, QPoint(right, y));
+        QVERIFY(table->resizing);
+        QVERIFY(!table->editing);
+        QCOMPARE(table->rows[0]->weightCell()->text, QString("0.3"));
+        sendMouse(table, QEvent::MouseButtonRelease, QPoint(right, y));
+        QTRY_VERIFY(table->findChildren<QLineEdit *>().isEmpty());
     }
 
     void headerClickOutsideColumnsIgnored()

@@ -1,6 +1,8 @@
 // Station set-up through the whole driver: the main window with its two
-// links, the simulated instrument standing at a station the test chooses,
-// and the reference CAD server sending base points and solving the matrix.
+// links, the simulated instrument standing at a station the test chooses
+// (counting its horizontal angle clockwise like a real one, or the other
+// way), and the reference CAD server sending base points at national grid
+// coordinates and solving the matrix.
 
 #include <QComboBox>
 #include <QDir>
@@ -9,10 +11,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextEdit>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+#include <random>
 
 #include "geometry.h"
 #include "mainwindow.h"
@@ -81,6 +85,14 @@ void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort)
     s->serverPortEdit()->setText(QString::number(serverPort));
 }
 
+QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
 double wrapPi(double a)
 {
     while (a > M_PI)
@@ -106,7 +118,9 @@ private slots:
     void baseModeFollowsTheDialog()
     {
         BoxCatcher boxes; // a refused server connection is reported in a box
-        Tool sim("tools/simulator/stadiolink-sim", {"--fast"});
+        QTemporaryDir dir;
+        const QString requests = dir.filePath("requests.log");
+        Tool sim("tools/simulator/stadiolink-sim", {"--fast", "--log", requests});
         QVERIFY2(!sim.first.isEmpty(), qPrintable(sim.program));
         MainWindow w;
         BasePoints *dialog = w.basePointsDialog();
@@ -137,17 +151,30 @@ private slots:
             QVERIFY(!w.isBasePointMode());
         }
 
-        // While shown, Measure's reply comes back to the dialog's row.
+        // While shown, tracking distances fill no row, however many come.
         dialog->addBasePoint(point("T1", 10, 5, 1.2));
         dialog->addBasePoint(point("T2", -8, 12, 0.5));
         dialog->show();
         BasePointsTable *table = dialog->table();
         click(table, cellCentre(table, 0, NumberColumn));
+        const auto cleared = [&] { return fileLines(requests).count("%R1Q,2008:3,1"); };
+        const int clearedBefore = cleared();
+        w.ui().trackingButton->click();
+        QVERIFY(w.isTrackingActive());
+        // Each distance delivered in base-point mode is cleared at once.
+        QTRY_VERIFY_WITH_TIMEOUT(cleared() >= clearedBefore + 3, 10000);
+        w.ui().trackingButton->click();
+        QVERIFY(!table->rows[0]->measured && !table->rows[1]->measured);
+        QCOMPARE(table->currentRow, table->rows[0]);
+
+        // Measure fills exactly the selected row.
         dialog->findChild<QPushButton *>("measureButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(table->rows[0]->measured, 10000);
-        // The simulated instrument starts aimed at T1 from the origin.
+        QVERIFY(!table->rows[1]->measured);
+        // The simulated instrument starts aimed at T1 from the origin and
+        // counts its horizontal angle clockwise: y comes out mirrored.
         QVERIFY(std::fabs(table->rows[0]->measuredX - 10) < 1e-6);
-        QVERIFY(std::fabs(table->rows[0]->measuredY - 5) < 1e-6);
+        QVERIFY(std::fabs(table->rows[0]->measuredY + 5) < 1e-6);
         QVERIFY(std::fabs(table->rows[0]->measuredZ - 1.2) < 1e-6);
         QCOMPARE(table->currentRow, table->rows[1]);
 
@@ -166,47 +193,62 @@ private slots:
         w.closeSerialPort();
     }
 
+    void stationFromMeasuredBasePoints_data()
+    {
+        QTest::addColumn<bool>("clockwise");
+        QTest::newRow("clockwise, as real instruments") << true;
+        QTest::newRow("counter-clockwise") << false;
+    }
+
     void stationFromMeasuredBasePoints()
     {
+        QFETCH(bool, clockwise);
         BoxCatcher boxes;
-        // Drawing coordinates of the targets; the fifth base point has no
-        // target and stays unmeasured.
+        // Drawing coordinates of the targets, on a national grid; the fifth
+        // base point has no target and stays unmeasured.
         const Target targets[] = {
-            {"BP1", 1530.0, 2210.0, 101.2},
-            {"BP2", 1490.0, 2245.0, 99.7},
-            {"BP3", 1455.0, 2195.0, 100.4},
-            {"BP4", 1500.0, 2160.0, 102.1},
+            {"BP1", 6512385.0, 5678911.0, 101.2},
+            {"BP2", 6512345.0, 5678946.0, 99.7},
+            {"BP3", 6512310.0, 5678896.0, 100.4},
+            {"BP4", 6512355.0, 5678861.0, 102.1},
         };
-        const double sx = 1495.0, sy = 2205.0, sz = 100.0, orientation = 0.7;
+        // The station, turned by about 200 degrees.
+        const double sx = 6512350.0, sy = 5678906.0, sz = 100.0, orientation = 3.49;
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QFile scene(dir.filePath("scene.txt"));
         QFile base(dir.filePath("basepoints.txt"));
+        const QString serverLog = dir.filePath("server.log");
         QVERIFY(scene.open(QIODevice::WriteOnly) && base.open(QIODevice::WriteOnly));
-        // BP2 stands 30 mm east, 40 mm south and 20 mm lower than the
-        // server believes; it takes no part in the solution, so its
-        // deviation (known - mapped) shows exactly that error.
+        // The server's coordinates differ from the targets by a few
+        // millimetres of noise; BP2 besides stands 30 mm east, 40 mm south
+        // and 20 mm lower than the server believes. It takes no part in the
+        // solution, so its deviation (known - mapped) shows that error.
         const double err[3] = {0.030, -0.040, 0.020};
+        std::mt19937 rng(13);
+        std::normal_distribution<double> noise(0.0, 0.002);
         for (const Target &t : targets) {
             scene.write(QString("%1 %2 %3 %4\n").arg(t.name).arg(t.x, 0, 'f', 4)
                             .arg(t.y, 0, 'f', 4).arg(t.z, 0, 'f', 4).toUtf8());
             const bool wrong = QByteArray(t.name) == "BP2";
             base.write(QString("%1 %2 %3 %4\n").arg(t.name)
-                           .arg(t.x + (wrong ? err[0] : 0), 0, 'f', 4)
-                           .arg(t.y + (wrong ? err[1] : 0), 0, 'f', 4)
-                           .arg(t.z + (wrong ? err[2] : 0), 0, 'f', 4).toUtf8());
+                           .arg(t.x + (wrong ? err[0] : noise(rng)), 0, 'f', 4)
+                           .arg(t.y + (wrong ? err[1] : noise(rng)), 0, 'f', 4)
+                           .arg(t.z + (wrong ? err[2] : noise(rng)), 0, 'f', 4).toUtf8());
         }
-        base.write("BP5 1400.0 2100.0 98.0\n");
+        base.write("BP5 6512400.0 5678800.0 98.0\n");
         scene.close();
         base.close();
 
-        Tool sim("tools/simulator/stadiolink-sim",
-                 {"--fast", "--scene", scene.fileName(), "--station",
-                  QString("%1,%2,%3,%4").arg(sx).arg(sy).arg(sz).arg(orientation)});
+        QStringList simArgs{"--fast", "--scene", scene.fileName(), "--station",
+                            QString("%1,%2,%3,%4").arg(sx, 0, 'f', 3).arg(sy, 0, 'f', 3).arg(sz).arg(orientation)};
+        if (!clockwise)
+            simArgs << "--counter-clockwise";
+        Tool sim("tools/simulator/stadiolink-sim", simArgs);
         QVERIFY2(!sim.first.isEmpty(), qPrintable(sim.program));
         Tool server("tools/cadserver/stadiolink-cadserver",
-                    {"--port", "0", "--basepoints", base.fileName()});
+                    {"--port", "0", "--basepoints", base.fileName(), "--log", serverLog});
         QVERIFY2(server.first.startsWith("listening on "), qPrintable(server.program + ": " + server.first));
         const quint16 port = quint16(server.first.mid(QString("listening on ").size()).toUInt());
         QVERIFY(port > 0);
@@ -223,17 +265,20 @@ private slots:
         QVERIFY(w.isBasePointMode());
 
         SerialPortHandler *link = w.serialLink();
+        // The target's reading on the instrument's horizontal circle.
+        auto hzOf = [&](const Target &t) {
+            const double ccw = std::atan2(t.y - sy, t.x - sx) - orientation;
+            return clockwise ? -ccw : ccw;
+        };
         // The simulated instrument starts aimed at the first target.
-        double current = std::atan2(targets[0].y - sy, targets[0].x - sx) - orientation;
+        double current = hzOf(targets[0]);
         auto turnTo = [&](const Target &t) {
-            // Direction of the target on the instrument's horizontal circle,
-            // counter-clockwise from its zero direction.
-            const double hz = std::atan2(t.y - sy, t.x - sx) - orientation;
+            const double hz = hzOf(t);
             const double turn = wrapPi(hz - current);
             current = hz;
             if (std::fabs(turn) < 1e-9)
                 return;
-            const double rate = 1.0; // rad/s
+            const double rate = 1.0; // rad/s; a positive velocity makes Hz grow
             link->enqueue(MOT_StartController, {QVariant(1)});
             link->enqueue(MOT_SetVelocity, {QVariant(turn > 0 ? rate : -rate), QVariant(0.0)});
             QTest::qWait(int(std::fabs(turn) / rate * 1000));
@@ -263,38 +308,71 @@ private slots:
         dialog->findChild<QPushButton *>("calculateButton")->click();
         QLineEdit *rms = dialog->findChild<QLineEdit *>("rmsField");
         QTRY_VERIFY_WITH_TIMEOUT(!rms->text().isEmpty(), 10000);
+        QVERIFY(!dialog->isAwaitingMatrix());
         QVERIFY2(boxes.boxes.isEmpty(), qPrintable(describe(boxes.boxes)));
 
-        // Deviations within a millimetre of the truth: none for the points
-        // of the solution, the planted error for BP2.
-        for (int i = 0; i < 4; ++i) {
-            const double truth[3] = {i == 1 ? err[0] : 0.0, i == 1 ? err[1] : 0.0, i == 1 ? err[2] : 0.0};
-            const double truthD = std::sqrt(truth[0] * truth[0] + truth[1] * truth[1] + truth[2] * truth[2]);
-            const QString shown = QString("%1: dX %2 dY %3 dZ %4 D %5").arg(targets[i].name,
-                cellText(table->rows[i], DXColumn), cellText(table->rows[i], DYColumn),
-                cellText(table->rows[i], DZColumn), cellText(table->rows[i], DColumn));
-            for (int c = DXColumn; c <= DZColumn; ++c)
-                QVERIFY2(std::fabs(cellText(table->rows[i], c).toDouble() - truth[c - DXColumn]) <= 0.001,
-                         qPrintable(shown));
-            QVERIFY2(std::fabs(cellText(table->rows[i], DColumn).toDouble() - truthD) <= 0.001,
-                     qPrintable(shown));
+        // The server took the handedness of the instrument and says so.
+        QTRY_VERIFY(fileLines(serverLog).filter("instrument frame: ").size() == 1);
+        const QString frameLine = fileLines(serverLog).filter("instrument frame: ").first();
+        QVERIFY2(frameLine.contains(clockwise ? "mirrored" : "turned only"), qPrintable(frameLine));
+
+        // The deviations shown agree with the server's own residuals of the
+        // used rows, in the order sent, within 0.1 mm; the summary is theirs.
+        QVector<QVector<double>> residuals;
+        for (const QString &line : fileLines(serverLog)) {
+            const int at = line.indexOf(" residual ");
+            if (at < 0)
+                continue;
+            const QStringList f = line.mid(line.indexOf(':', at) + 1).split(' ', Qt::SkipEmptyParts);
+            QCOMPARE(f.size(), 3);
+            residuals.append({f[0].toDouble(), f[1].toDouble(), f[2].toDouble()});
         }
-        // The summary counts the four measured rows, BP2 among them.
-        const double rmsTruth = std::sqrt((err[0] * err[0] + err[1] * err[1] + err[2] * err[2]) / 4);
-        QVERIFY2(std::fabs(rms->text().toDouble() - rmsTruth) <= 0.001, qPrintable(rms->text()));
-        QVERIFY(dialog->findChild<QLineEdit *>("minErrorField")->text().toDouble() <= 0.001);
-        QVERIFY(std::fabs(dialog->findChild<QLineEdit *>("maxErrorField")->text().toDouble()
-                          - std::sqrt(0.0029)) <= 0.001);
+        const int used[] = {0, 2, 3};
+        QCOMPARE(residuals.size(), 3);
+        double sumSquares = 0, minD = 1e300, maxD = 0;
+        for (int k = 0; k < 3; ++k) {
+            const BasePointRow *row = table->rows[used[k]];
+            const QString shown = QString("%1: dX %2 dY %3 dZ %4 vs %5 %6 %7").arg(targets[used[k]].name,
+                cellText(row, DXColumn), cellText(row, DYColumn), cellText(row, DZColumn))
+                .arg(residuals[k][0]).arg(residuals[k][1]).arg(residuals[k][2]);
+            for (int c = 0; c < 3; ++c)
+                QVERIFY2(std::fabs(cellText(row, DXColumn + c).toDouble() - residuals[k][c]) <= 1e-4,
+                         qPrintable(shown));
+            const double D = std::sqrt(residuals[k][0] * residuals[k][0] + residuals[k][1] * residuals[k][1]
+                                       + residuals[k][2] * residuals[k][2]);
+            sumSquares += D * D;
+            minD = std::min(minD, D);
+            maxD = std::max(maxD, D);
+        }
+        QVERIFY2(std::fabs(rms->text().toDouble() - std::sqrt(sumSquares / 3)) <= 1e-4, qPrintable(rms->text()));
+        QVERIFY(std::fabs(dialog->findChild<QLineEdit *>("minErrorField")->text().toDouble() - minD) <= 1e-4);
+        QVERIFY(std::fabs(dialog->findChild<QLineEdit *>("maxErrorField")->text().toDouble() - maxD) <= 1e-4);
+        // The noise is millimetres; the planted error of BP2, left out,
+        // shows in its own row and in no summary figure.
+        QVERIFY(maxD < 0.01);
+        for (int c = 0; c < 3; ++c)
+            QVERIFY2(std::fabs(cellText(table->rows[1], DXColumn + c).toDouble() - err[c]) <= 0.01,
+                     qPrintable(cellText(table->rows[1], DXColumn + c)));
         QCOMPARE(cellText(table->rows[4], DColumn), QString("----"));
 
         // The matrix is the station: the instrument's origin maps to the
-        // station, its zero direction to the orientation.
+        // station.
         double X, Y, Z;
         mapWithStationMatrix(0, 0, 0, X, Y, Z);
-        QVERIFY2(std::hypot(X - sx, Y - sy) < 0.001 && std::fabs(Z - sz) < 0.001,
-                 qPrintable(QString("%1 %2 %3").arg(X).arg(Y).arg(Z)));
-        const QMatrix4x4 &m = stationMatrix();
-        QVERIFY(std::fabs(std::atan2(m(1, 0), m(0, 0)) - orientation) < 1e-5);
+        QVERIFY2(std::hypot(X - sx, Y - sy) < 0.01 && std::fabs(Z - sz) < 0.01,
+                 qPrintable(QString("%1 %2 %3").arg(X, 0, 'f', 4).arg(Y, 0, 'f', 4).arg(Z, 0, 'f', 4)));
+
+        // Known coordinates paired with the wrong points: the server cannot
+        // solve and stays silent; the dialog does not.
+        std::swap(table->rows[0]->knownX, table->rows[3]->knownX);
+        std::swap(table->rows[0]->knownY, table->rows[3]->knownY);
+        dialog->setAnswerTimeout(1500);
+        dialog->findChild<QPushButton *>("calculateButton")->click();
+        QVERIFY(dialog->isAwaitingMatrix());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
+        QCOMPARE(boxes.boxes[0].text, QString("No station matrix has come from the server within 2 s: the server "
+                                              "could not solve with these points or does not answer"));
+        QVERIFY(!fileLines(serverLog).filter("refused base point set").isEmpty());
 
         dialog->hide();
         w.closeSerialPort();

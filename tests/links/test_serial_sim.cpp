@@ -17,11 +17,13 @@ struct Truth {
 };
 
 // Polar reading to scene coordinates for a station at (sx,sy,sz) whose Hz
-// zero points along `orientation`.
-Truth toScene(double hz, double v, double d, double sx, double sy, double sz, double orientation)
+// zero points along `orientation` and whose Hz grows clockwise (seen from
+// above, as on a real instrument) unless told otherwise.
+Truth toScene(double hz, double v, double d, double sx, double sy, double sz, double orientation,
+              bool clockwise = true)
 {
     const double lx = d * std::sin(v) * std::cos(hz);
-    const double ly = d * std::sin(v) * std::sin(hz);
+    const double ly = (clockwise ? -d : d) * std::sin(v) * std::sin(hz);
     const double lz = d * std::cos(v);
     const double c = std::cos(orientation), s = std::sin(orientation);
     return {sx + c * lx - s * ly, sy + s * lx + c * ly, sz + lz};
@@ -146,12 +148,22 @@ private slots:
         QVERIFY(rec->errors.isEmpty());
     }
 
+    void measurementMatchesTheScene_data()
+    {
+        QTest::addColumn<bool>("clockwise");
+        QTest::newRow("clockwise") << true;
+        QTest::newRow("counter-clockwise") << false;
+    }
     void measurementMatchesTheScene()
     {
-        open({});
+        QFETCH(bool, clockwise);
+        open(clockwise ? QStringList() : QStringList{"--counter-clockwise"});
         const MeasDistanceAngle m = measure();
         QCOMPARE(m.distMode, 2);
-        const Truth t = toScene(m.hzAngle, m.vAngle, m.slopeDistance, 100, 200, 10, 0.5);
+        // The first target lies left of the orientation: clockwise it reads
+        // nearly a full turn.
+        QCOMPARE(m.hzAngle > M_PI, clockwise);
+        const Truth t = toScene(m.hzAngle, m.vAngle, m.slopeDistance, 100, 200, 10, 0.5, clockwise);
         QVERIFY(std::fabs(t.x - 112.5) < 1e-9);
         QVERIFY(std::fabs(t.y - 207.25) < 1e-9);
         QVERIFY(std::fabs(t.z - 11.5) < 1e-9);
@@ -175,7 +187,8 @@ private slots:
         QTest::qWait(400);
         link->enqueue(MOT_StopController, {});
         const TMC_HZ_V_ANG moved = angles();
-        QVERIFY2(moved.hzAngle - start.hzAngle > 0.15, qPrintable(QString::number(moved.hzAngle - start.hzAngle)));
+        const double turned = std::remainder(moved.hzAngle - start.hzAngle, 2 * M_PI);
+        QVERIFY2(turned > 0.15, qPrintable(QString::number(turned)));
         QCOMPARE(moved.vAngle, start.vAngle);
 
         // Off target: no distance.

@@ -1,5 +1,6 @@
-// Station solve: known transforms recovered from noisy points, scale on
-// request, weights, and refusal of input that fixes no transform.
+// Station solve: known transforms recovered from noisy points in either
+// handedness of the instrument frame, scale on request, weights, and refusal
+// of input that fixes no transform.
 #include "stationsolver.h"
 
 #include <QtTest>
@@ -17,12 +18,21 @@ struct Truth {
     double omega = 0.0;
     double scale = 1.0;
     double tx = 0.0, ty = 0.0, tz = 0.0;
+    bool reflected = false; // the instrument counts its horizontal angle clockwise
     Point3 map(const Point3 &p) const
     {
         const double c = scale * std::cos(omega), s = scale * std::sin(omega);
-        return Point3{c * p.x - s * p.y + tx, s * p.x + c * p.y + ty, p.z + tz};
+        const double y = reflected ? -p.y : p.y;
+        return Point3{c * p.x - s * y + tx, s * p.x + c * y + ty, p.z + tz};
     }
 };
+
+Station::Options fixedHandedness(Station::Handedness h = Station::Handedness::Rotation)
+{
+    Station::Options o;
+    o.handedness = h;
+    return o;
+}
 
 // A spread of instrument-frame points around the station, as a free station
 // would see them (tens of metres away, heights within a few metres).
@@ -69,6 +79,9 @@ private slots:
     void recoversKnownTransform();
     void exactDataLeavesNoResiduals();
     void twoPointsAreEnough();
+    void mirroredFrameIsRecognised_data();
+    void mirroredFrameIsRecognised();
+    void refusesWhatFitsNeitherOrBoth();
     void residualSignAndRms();
     void heightIsWeightedMeanOffset();
     void scaleFixedUnlessAsked();
@@ -142,14 +155,98 @@ void TestStationSolver::exactDataLeavesNoResiduals()
 
 void TestStationSolver::twoPointsAreEnough()
 {
+    // Two points fit a turned and a mirrored frame alike: only with the
+    // handedness given do they fix the station.
     const QVector<Point3> measured{{10, 0, 1}, {0, 10, 2}};
     const Truth truth{-0.7, 1.0, 100, 200, 10};
     std::mt19937 rng(2);
-    const Station::Solution s = Station::solve(measured, mapAll(truth, measured, 0, rng), {1, 1});
+    const QVector<Point3> known = mapAll(truth, measured, 0, rng);
+    const Station::Solution either = Station::solve(measured, known, {1, 1});
+    QVERIFY(!either.ok);
+    QVERIFY2(either.error.contains("cannot tell a mirrored"), qPrintable(either.error));
+    const Station::Solution s = Station::solve(measured, known, {1, 1}, fixedHandedness());
     QVERIFY2(s.ok, qPrintable(s.error));
+    QVERIFY(!s.reflected);
     QVERIFY(std::abs(s.omega + 0.7) < 1e-12);
     QVERIFY(std::abs(s.tx - 100) < 1e-9 && std::abs(s.ty - 200) < 1e-9);
     QVERIFY(s.rms < 1e-9);
+}
+
+void TestStationSolver::mirroredFrameIsRecognised_data()
+{
+    QTest::addColumn<bool>("reflected");
+    QTest::addColumn<double>("omega");
+    QTest::newRow("clockwise instrument, 200 degrees") << true << 200.0 * M_PI / 180.0;
+    QTest::newRow("clockwise instrument, -10 degrees") << true << -10.0 * M_PI / 180.0;
+    QTest::newRow("counter-clockwise instrument, 200 degrees") << false << 200.0 * M_PI / 180.0;
+}
+
+void TestStationSolver::mirroredFrameIsRecognised()
+{
+    QFETCH(bool, reflected);
+    QFETCH(double, omega);
+    std::mt19937 rng(2024);
+    Truth truth{omega, 1.0, 6512345.678, 5678901.234, 152.3};
+    truth.reflected = reflected;
+    const QVector<Point3> measured = stationPoints(5, rng);
+    const QVector<Point3> known = mapAll(truth, measured, 0.003, rng);
+    const Station::Solution s = Station::solve(measured, known, QVector<double>(5, 1.0));
+    QVERIFY2(s.ok, qPrintable(s.error));
+    QCOMPARE(s.reflected, reflected);
+    QVERIFY2(s.planeRms < 0.01, qPrintable(QString::number(s.planeRms)));
+    QVERIFY2(s.otherPlaneRms > 10.0, qPrintable(QString::number(s.otherPlaneRms)));
+    // The matrix maps the measured points onto the drawing, and its
+    // residuals are those of the mapping, to a tenth of a millimetre at
+    // grid coordinates.
+    double m[16];
+    s.matrix(m);
+    for (int i = 0; i < measured.size(); ++i) {
+        const Point3 &p = measured[i];
+        const double X = m[0] * p.x + m[1] * p.y + m[2] * p.z + m[3];
+        const double Y = m[4] * p.x + m[5] * p.y + m[6] * p.z + m[7];
+        QVERIFY(std::abs((known[i].x - X) - s.residuals[i].dx) < 1e-4);
+        QVERIFY(std::abs((known[i].y - Y) - s.residuals[i].dy) < 1e-4);
+        QVERIFY(std::abs(s.residuals[i].horizontal()) < 0.02);
+    }
+    // The plane block is a rotation times a mirror: its determinant is -1.
+    QVERIFY(std::abs(m[0] * m[5] - m[1] * m[4] - (reflected ? -1.0 : 1.0)) < 1e-12);
+
+    // Given the wrong handedness, the fit is refused, not returned.
+    const Station::Solution wrong = Station::solve(
+        measured, known, QVector<double>(5, 1.0),
+        fixedHandedness(reflected ? Station::Handedness::Rotation : Station::Handedness::Reflection));
+    QVERIFY(!wrong.ok);
+    QVERIFY2(wrong.error.contains("fit the known ones in neither frame"), qPrintable(wrong.error));
+}
+
+void TestStationSolver::refusesWhatFitsNeitherOrBoth()
+{
+    // Points on one line fit a mirrored frame as well as a turned one.
+    const QVector<Point3> line{{0, 0, 0}, {10, 10, 0}, {25, 25, 1}};
+    Truth truth{1.0, 1.0, 1000, 2000, 5};
+    std::mt19937 rng(5);
+    const QVector<Point3> known = mapAll(truth, line, 0.001, rng);
+    Station::Solution s = Station::solve(line, known, {1, 1, 1});
+    QVERIFY(!s.ok);
+    QVERIFY2(s.error.contains("cannot tell a mirrored"), qPrintable(s.error));
+    QVERIFY(Station::solve(line, known, {1, 1, 1}, fixedHandedness()).ok);
+
+    // Known points paired with the wrong measured ones fit in neither.
+    const QVector<Point3> measured = stationPoints(5, rng);
+    QVector<Point3> shuffled = mapAll(truth, measured, 0, rng);
+    std::swap(shuffled[0], shuffled[3]);
+    std::swap(shuffled[1], shuffled[4]);
+    s = Station::solve(measured, shuffled, QVector<double>(5, 1.0));
+    QVERIFY(!s.ok);
+    QVERIFY2(s.error.contains("in neither frame"), qPrintable(s.error));
+
+    // A blunder of 30 cm in a network of a hundred metres is still solved:
+    // the operator is to see it in the deviations.
+    QVector<Point3> blunder = mapAll(truth, measured, 0, rng);
+    blunder[2].x += 0.3;
+    s = Station::solve(measured, blunder, QVector<double>(5, 1.0));
+    QVERIFY2(s.ok, qPrintable(s.error));
+    QVERIFY(s.residuals[2].dx > 0.15);
 }
 
 void TestStationSolver::residualSignAndRms()
@@ -182,7 +279,7 @@ void TestStationSolver::heightIsWeightedMeanOffset()
 {
     const QVector<Point3> measured{{0, 0, 1.0}, {30, 0, 2.0}};
     const QVector<Point3> known{{0, 0, 1.1}, {30, 0, 2.4}};
-    const Station::Solution s = Station::solve(measured, known, {0.75, 0.25});
+    const Station::Solution s = Station::solve(measured, known, {0.75, 0.25}, fixedHandedness());
     QVERIFY(s.ok);
     QVERIFY(std::abs(s.tz - (0.75 * 0.1 + 0.25 * 0.4)) < 1e-12);
 }
@@ -344,9 +441,9 @@ void TestStationSolver::spreadThreshold()
     const QVector<Point3> close{{0, 0, 0}, {0.0018, 0, 0}};
     const QVector<Point3> apart{{0, 0, 0}, {0.0022, 0, 0}};
     const QVector<Point3> k{{10, 10, 0}, {10.002, 10, 0}};
-    QVERIFY(!Station::solve(close, k, w).ok);
-    QVERIFY(Station::solve(apart, k, w).ok);
-    Station::Options loose;
+    QVERIFY(!Station::solve(close, k, w, fixedHandedness()).ok);
+    QVERIFY(Station::solve(apart, k, w, fixedHandedness()).ok);
+    Station::Options loose = fixedHandedness();
     loose.minSpread = 0.0005;
     QVERIFY(Station::solve(close, k, w, loose).ok);
 }

@@ -239,14 +239,27 @@ void CadServer::handleBasePointSet(Connection *c, const DriverMessage &m)
         known.append({p.x, p.y, p.z});
     Station::Options so;
     so.estimateScale = opts.estimateScale;
+    so.handedness = opts.handedness;
     const Station::Solution s = Station::solve(measured, known, m.weights, so);
     if (!s.ok) {
         logLine(c, QStringLiteral("refused base point set: %1; no matrix sent").arg(s.error));
         return;
     }
+    QString frame = s.reflected ? QStringLiteral("mirrored (horizontal angle counted clockwise)")
+                                : QStringLiteral("turned only (horizontal angle counted counter-clockwise)");
+    frame += QStringLiteral(", plane rms %1 m").arg(s.planeRms, 0, 'f', 4);
+    if (s.otherPlaneRms >= 0)
+        frame += QStringLiteral("; the other handedness would leave %1 m").arg(s.otherPlaneRms, 0, 'f', 4);
+    else
+        frame += QStringLiteral("; handedness fixed by the options");
+    logLine(c, QStringLiteral("instrument frame: ") + frame);
     for (int i = 0; i < s.residuals.size(); ++i) {
         const Station::Residual &r = s.residuals[i];
-        logLine(c, QStringLiteral("residual %1: %2").arg(i + 1).arg(xyz(r.dx, r.dy, r.dz)));
+        logLine(c, QStringLiteral("residual %1: %2 %3 %4")
+                       .arg(i + 1)
+                       .arg(r.dx, 0, 'f', 6)
+                       .arg(r.dy, 0, 'f', 6)
+                       .arg(r.dz, 0, 'f', 6));
     }
     logLine(c, QStringLiteral("solution: rotation %1 rad, scale %2, shift %3, rms %4 (plane %5, height %6)")
                    .arg(s.omega, 0, 'f', 9).arg(s.scale, 0, 'f', 9).arg(xyz(s.tx, s.ty, s.tz))

@@ -8,7 +8,8 @@
 // accepted with 7 when new in this server run, or answered with 0 and a free
 // proposal; each point (3) is written to the CSV file and answered with 2
 // (session, group, next point name, device); a base point set (8) is solved
-// and answered with the station matrix (8), or refused in the log without an
+// in whichever handedness of the instrument frame fits (stationsolver.h) and
+// answered with the station matrix (8), or refused in the log without an
 // answer. Blocks the server does not take are skipped by their length, so
 // the stream stays in step. Every message in and out is logged.
 
@@ -53,6 +54,7 @@ public:
         int sendBasePointsAfter = 0; // 0: after identification; N: after the N-th point
         QString csvPath;             // empty: no CSV
         bool estimateScale = false;
+        Station::Handedness handedness = Station::Handedness::Either;
         QStringList sessions;        // names that exist before the first driver comes
     };
 

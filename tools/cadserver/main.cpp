@@ -25,9 +25,13 @@ int main(int argc, char *argv[])
         "known coordinates and one weight (> 0) per point, aligned with the points - is\n"
         "solved for a levelled instrument (rotation about the vertical, horizontal\n"
         "shift, scale 1 unless --estimate-scale; height as the weighted mean offset)\n"
-        "and answered with the 4x4 matrix (8). A set with differing counts, fewer than\n"
-        "two points, a weight not > 0 or points on one spot is refused: logged, no\n"
-        "answer. The first line on stdout is \"listening on PORT\"."));
+        "and answered with the 4x4 matrix (8). The measured frame is fitted as it is\n"
+        "and mirrored (an instrument counting its horizontal angle clockwise); the\n"
+        "better fit is taken and logged. A set with differing counts, fewer than two\n"
+        "points, a weight not > 0, points on one spot, points that cannot tell the two\n"
+        "frames apart (two points, points on a line) or that fit in neither (plane rms\n"
+        "above 5 % of their spread plus 1 cm) is refused: logged, no answer. The first\n"
+        "line on stdout is \"listening on PORT\"."));
     parser.addHelpOption();
     QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("TCP port; 0 picks a free one (default 5544)."),
                                QStringLiteral("port"), QStringLiteral("5544"));
@@ -41,9 +45,13 @@ int main(int argc, char *argv[])
                               QStringLiteral("file"));
     QCommandLineOption logOpt(QStringLiteral("log"), QStringLiteral("Log file (default: stderr)."), QStringLiteral("file"));
     QCommandLineOption scaleOpt(QStringLiteral("estimate-scale"), QStringLiteral("Estimate the scale of the station solve."));
+    QCommandLineOption handOpt(QStringLiteral("handedness"),
+                               QStringLiteral("Instrument frame: either (default: the better fit), rotation (not "
+                                              "mirrored) or reflection (mirrored)."),
+                               QStringLiteral("which"), QStringLiteral("either"));
     QCommandLineOption sessionOpt(QStringLiteral("session"),
                                   QStringLiteral("A session name that already exists (repeatable)."), QStringLiteral("name"));
-    parser.addOptions({portOpt, baseOpt, afterOpt, csvOpt, logOpt, scaleOpt, sessionOpt});
+    parser.addOptions({portOpt, baseOpt, afterOpt, csvOpt, logOpt, scaleOpt, handOpt, sessionOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -68,6 +76,15 @@ int main(int argc, char *argv[])
     }
     opts.csvPath = parser.value(csvOpt);
     opts.estimateScale = parser.isSet(scaleOpt);
+    const QString hand = parser.value(handOpt);
+    if (hand == QLatin1String("rotation")) {
+        opts.handedness = Station::Handedness::Rotation;
+    } else if (hand == QLatin1String("reflection")) {
+        opts.handedness = Station::Handedness::Reflection;
+    } else if (hand != QLatin1String("either")) {
+        err << "stadiolink-cadserver: bad handedness " << hand << '\n';
+        return 2;
+    }
     opts.sessions = parser.values(sessionOpt);
 
     QFile logFile;

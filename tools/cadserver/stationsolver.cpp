@@ -21,15 +21,17 @@ Point3 Solution::map(const Point3 &p) const
 {
     const double a = scale * std::cos(omega);
     const double b = scale * std::sin(omega);
-    return Point3{a * p.x - b * p.y + tx, b * p.x + a * p.y + ty, p.z + tz};
+    const double y = reflected ? -p.y : p.y;
+    return Point3{a * p.x - b * y + tx, b * p.x + a * y + ty, p.z + tz};
 }
 
 void Solution::matrix(double out[16]) const
 {
     const double a = scale * std::cos(omega);
     const double b = scale * std::sin(omega);
-    const double m[16] = {a, -b, 0, tx,
-                          b, a, 0, ty,
+    const double r = reflected ? -1.0 : 1.0;
+    const double m[16] = {a, -b * r, 0, tx,
+                          b, a * r, 0, ty,
                           0, 0, 1, tz,
                           0, 0, 0, 1};
     for (int i = 0; i < 16; ++i)
@@ -48,6 +50,36 @@ Solution refuse(const QString &why)
     Solution s;
     s.error = why;
     return s;
+}
+
+typedef Eigen::Matrix<double, 2, Eigen::Dynamic> Points2;
+
+// Weighted plane fit of centred points a onto centred points b.
+struct PlaneFit {
+    double omega = 0.0;
+    double scale = 1.0;
+    double weightedSquares = 0.0; // Σ w |b − s·R(ω)·a|²
+};
+
+PlaneFit fitPlane(const Points2 &a, const Points2 &b, const Eigen::VectorXd &w, bool estimateScale)
+{
+    // H = Σ w·a·bᵀ; the plane fit needs only its rotation-invariant parts.
+    const Eigen::Matrix2d h = a * w.asDiagonal() * b.transpose();
+    const double sc = h(0, 0) + h(1, 1); // Σ w (a·b)
+    const double ss = h(0, 1) - h(1, 0); // Σ w (a×b)
+    const double saa = (a.array().square().colwise().sum().transpose() * w.array()).sum();
+    PlaneFit f;
+    f.omega = std::atan2(ss, sc);
+    if (estimateScale) {
+        // Linear in (s·cos ω, s·sin ω): the normal equations are diagonal
+        // about the centroids.
+        f.scale = std::hypot(sc, ss) / saa;
+    }
+    Eigen::Matrix2d r;
+    const double c = f.scale * std::cos(f.omega), sn = f.scale * std::sin(f.omega);
+    r << c, -sn, sn, c;
+    f.weightedSquares = ((b - r * a).colwise().squaredNorm().transpose().array() * w.array()).sum();
+    return f;
 }
 
 } // namespace
@@ -115,24 +147,54 @@ Solution solve(const QVector<Point3> &measured, const QVector<Point3> &known,
                           .arg(knownSpread, 0, 'g', 3));
 
     const Eigen::VectorXd w = Eigen::Map<const Eigen::VectorXd>(wn.constData(), n);
-    // H = Σ w·a·bᵀ; the plane fit needs only its rotation-invariant parts.
-    const Eigen::Matrix2d h = a * w.asDiagonal() * b.transpose();
-    const double sc = h(0, 0) + h(1, 1); // Σ w (a·b)
-    const double ss = h(0, 1) - h(1, 0); // Σ w (a×b)
-    const double saa = (a.array().square().colwise().sum().transpose() * w.array()).sum();
+    Points2 mirrored = a;
+    mirrored.row(1) *= -1.0;
+    const bool tryRotation = options.handedness != Handedness::Reflection;
+    const bool tryReflection = options.handedness != Handedness::Rotation;
+    const PlaneFit rotation = tryRotation ? fitPlane(a, b, w, options.estimateScale) : PlaneFit();
+    const PlaneFit reflection = tryReflection ? fitPlane(mirrored, b, w, options.estimateScale) : PlaneFit();
+    const double rotationRms = tryRotation ? std::sqrt(rotation.weightedSquares / wSum) : -1.0;
+    const double reflectionRms = tryReflection ? std::sqrt(reflection.weightedSquares / wSum) : -1.0;
+    const bool reflected = !tryRotation || (tryReflection && reflectionRms < rotationRms);
+    const PlaneFit &fit = reflected ? reflection : rotation;
+    const double planeRms = reflected ? reflectionRms : rotationRms;
+    const double otherRms = reflected ? rotationRms : reflectionRms;
+    const QString both = QStringLiteral("plane rms %1 m as a rotation, %2 m reflected")
+                             .arg(rotationRms, 0, 'f', 4).arg(reflectionRms, 0, 'f', 4);
+
+    // Wrong pairs or a wrong frame leave residuals of the size of the
+    // network itself; a blunder of a few decimetres is still solved, so that
+    // the operator sees it in the deviations.
+    const double knownRms = std::sqrt((b.colwise().squaredNorm().transpose().array() * w.array()).sum() / wSum);
+    if (planeRms > options.maxRelativeRms * knownRms + options.rmsAllowance) {
+        const QString fits = tryRotation && tryReflection
+                                 ? both
+                                 : QStringLiteral("plane rms %1 m").arg(planeRms, 0, 'f', 4);
+        return refuse(QStringLiteral("the measured points fit the known ones in neither frame: %1, more than "
+                                     "%2 % of the known points' spread of %3 m plus %4 m")
+                          .arg(fits)
+                          .arg(options.maxRelativeRms * 100, 0, 'g', 3)
+                          .arg(knownRms, 0, 'f', 3)
+                          .arg(options.rmsAllowance, 0, 'g', 3));
+    }
+    if (tryRotation && tryReflection && !(otherRms > 2.0 * planeRms && otherRms - planeRms > 1e-4))
+        return refuse(QStringLiteral("the points cannot tell a mirrored instrument frame from a turned "
+                                     "one (two points, or points on a line): %1")
+                          .arg(both));
 
     Solution s;
     s.ok = true;
-    s.omega = std::atan2(ss, sc);
-    if (options.estimateScale) {
-        // Linear in (s·cos ω, s·sin ω): the normal equations are diagonal
-        // about the centroids.
-        s.scale = std::hypot(sc, ss) / saa;
-    }
+    s.omega = fit.omega;
+    s.scale = fit.scale;
+    s.reflected = reflected;
+    s.planeRms = planeRms;
+    s.otherPlaneRms = otherRms;
     const double c = s.scale * std::cos(s.omega);
     const double sn = s.scale * std::sin(s.omega);
     Eigen::Matrix2d r;
     r << c, -sn, sn, c;
+    if (reflected)
+        r.col(1) *= -1.0;
     const Eigen::Vector2d mCentroid = m0 + mc;
     const Eigen::Vector2d kCentroid = k0 + kc;
     const Eigen::Vector2d t = kCentroid - r * mCentroid;

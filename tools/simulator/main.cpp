@@ -90,11 +90,13 @@ const char *kHelp =
     "\n"
     "Geometry: the instrument stands at the station (x,y,z) of the scene. Its\n"
     "horizontal circle reads Hz = 0 along the station's orientation angle (radians,\n"
-    "counter-clockwise from the scene's x axis) and Hz grows counter-clockwise, V is\n"
+    "counter-clockwise from the scene's x axis) and, as on a real instrument, Hz\n"
+    "grows clockwise seen from above (--counter-clockwise turns that round); V is\n"
     "the zenith angle. A target at slope distance d, Hz, V is therefore at\n"
-    "  x = d sin V cos Hz, y = d sin V sin Hz, z = d cos V\n"
-    "in the instrument frame, which is the scene frame turned by the orientation\n"
-    "and shifted to the station. The telescope starts aimed at the first target.\n"
+    "  x = d sin V cos Hz, y = -d sin V sin Hz, z = d cos V\n"
+    "in the scene frame turned by the orientation and shifted to the station\n"
+    "(y = +d sin V sin Hz when counter-clockwise). A positive Hz velocity makes Hz\n"
+    "grow. The telescope starts aimed at the first target.\n"
     "\n"
     "Requests answered: 0 null procedure, 1004 laser pointer, 2008 DoMeasure (0\n"
     "stop, 1/6 distance, 2/8/10 tracking, 3 clear, 4 signal, 11 frequency),\n"
@@ -129,6 +131,7 @@ public:
     QVector<Target> targets;
     double sx = 0, sy = 0, sz = 0, orientation = 0;
     double aimTolerance = 0.01;
+    bool clockwise = true;  // Hz grows clockwise seen from above
     int delayMs = 30;
     int measureDelayMs = -1;  // -1: the time of the EDM mode
     int trackIntervalMs = 100;
@@ -155,7 +158,7 @@ public:
         const double c = std::cos(orientation), s = std::sin(orientation);
         const double lx = c * dx + s * dy, ly = -s * dx + c * dy, lz = dz;
         *d = std::sqrt(lx * lx + ly * ly + lz * lz);
-        *h = wrap2Pi(std::atan2(ly, lx));
+        *h = wrap2Pi(std::atan2(clockwise ? -ly : ly, lx));
         *zen = *d > 0 ? std::acos(lz / *d) : 0;
     }
 
@@ -707,6 +710,8 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption sceneOpt("scene", "Scene file: one target a line, \"name x y z\" (blanks, commas or semicolons between; # starts a comment). Default: T1 10,5,1.2  T2 -8,12,0.5  T3 -15,-6,2  T4 20,-10,-0.8.", "file");
     const QCommandLineOption stationOpt("station", "Station position and orientation: x,y,z,orientation (metres, radians). Default 0,0,0,0.", "x,y,z,o", "0,0,0,0");
+    const QCommandLineOption ccwOpt("counter-clockwise", "Count the horizontal angle counter-clockwise seen from above (default: clockwise, as real instruments do).");
+    parser.addOption(ccwOpt);
     const QCommandLineOption delayOpt("delay", "Answer delay of every request in ms (default 30, with --fast 0).", "ms");
     const QCommandLineOption measOpt("measure-delay", "Time a single distance measurement (17017 mode 2, 2008 1 or 6) takes on top of the answer delay, in ms, whatever the EDM mode. Default: as the EDM mode, 2000 standard, 800 fast, 300 continuous, 3000 long range, averaging and precise; with --fast 0.", "ms");
     const QCommandLineOption fastOpt("fast", "No answer delay and no measuring time, for tests that do not care about timing; --delay and --measure-delay still apply when given.");
@@ -742,6 +747,7 @@ int main(int argc, char **argv)
     inst.sy = st[1];
     inst.sz = st[2];
     inst.orientation = st[3];
+    inst.clockwise = !parser.isSet(ccwOpt);
     const bool fast = parser.isSet(fastOpt);
     bool ok[6] = {true, true, true, true, true, true};
     if (parser.isSet(delayOpt))
