@@ -180,12 +180,13 @@ private slots:
 
     void numbersAreFixedPoint()
     {
-        // A target 0.1 mm off the x axis at 10 m: Hz = 1e-5 rad.
+        // A target 0.1 mm off the x axis at 10 m: Hz = 1e-5 rad counted
+        // counter-clockwise.
         QTemporaryFile scene;
         QVERIFY(scene.open());
         scene.write("T 10 0.0001 0.00000001\n");
         scene.close();
-        QVERIFY(start({"--fast", "--scene", scene.fileName()}));
+        QVERIFY(start({"--fast", "--counter-clockwise", "--scene", scene.fileName()}));
         const QStringList f = fields(line->ask("%R1Q,17017:2"));
         QCOMPARE(f.size(), 5);
         static const QRegularExpression fixed(QStringLiteral("^-?\\d+(\\.\\d+)?$"));
