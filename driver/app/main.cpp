@@ -1,5 +1,6 @@
 // Stadiolink: the total-station driver. The only command-line argument is
-// the instrument's device name.
+// the instrument's device name; --help and --version are answered without a
+// window.
 
 #include <QApplication>
 
@@ -9,6 +10,13 @@
 
 int main(int argc, char *argv[])
 {
+    QStringList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine::Request request = CommandLine::request(rawArguments);
+    if (request != CommandLine::Run)
+        return CommandLine::answer(request, argc, argv);
+
     Localization::instance = new Localization;
 
 #ifdef Q_OS_WIN

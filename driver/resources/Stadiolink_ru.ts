@@ -151,6 +151,53 @@
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>Usage: Stadiolink [DEVICE NAME]
+       Stadiolink --help | --version
+
+Drives a motorised Leica total station over a serial port (GeoCOM) and sends
+the measured points to the Velmora CAD server over TCP.
+
+DEVICE NAME  the instrument's name, shown read-only in the window and sent to
+             the server; without it the name can be typed in the window.
+
+Options:
+  -h, --help  show this help and exit
+  --version   show the version and exit
+
+Environment:
+  STADIOLINK_SERIAL_PORTS  serial ports that Settings offers before the ports
+                           found, separated by &quot;%1&quot;; the first is chosen.
+</source>
+        <translation>Использование: Stadiolink [ИМЯ ДЕВАЙСА]
+               Stadiolink --help | --version
+
+Управляет моторизованным тахеометром Leica через последовательный порт (GeoCOM)
+и передаёт измеренные точки серверу САПР Velmora по TCP.
+
+ИМЯ ДЕВАЙСА  имя прибора: показывается в окне без права правки и передаётся
+             серверу; без него имя можно ввести в окне.
+
+Параметры:
+  -h, --help  показать эту справку и выйти
+  --version   показать версию и выйти
+
+Переменные окружения:
+  STADIOLINK_SERIAL_PORTS  последовательные порты, которые Настройки предлагают
+                           раньше найденных, через &quot;%1&quot;; выбран первый.
+</translation>
+    </message>
+    <message>
+        <source>Stadiolink: unknown option %1
+Stadiolink --help lists the options.
+</source>
+        <translation>Stadiolink: неизвестный параметр %1
+Список параметров: Stadiolink --help
+</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>!Error! Client* = nullptr</source>

@@ -1,6 +1,7 @@
 #include "settingsdialog.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QIntValidator>
@@ -56,6 +57,20 @@ public:
 
 } // namespace
 
+const char *const SettingsDialog::offeredPortsVariable = "STADIOLINK_SERIAL_PORTS";
+
+QStringList SettingsDialog::offeredPorts(const QStringList &found, const QString &named)
+{
+    QStringList ports;
+    const QStringList extra = named.split(QDir::listSeparator(), Qt::SkipEmptyParts);
+    for (const QString &name : extra + found) {
+        const QString trimmed = name.trimmed();
+        if (!trimmed.isEmpty() && !ports.contains(trimmed))
+            ports << trimmed;
+    }
+    return ports;
+}
+
 SettingsDialog::SettingsDialog(QWidget *parent)
     : QDialog(parent)
 {
@@ -72,9 +87,12 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     m_port->setObjectName(QStringLiteral("portCombo"));
     m_port->setEditable(true);
     m_port->setInsertPolicy(QComboBox::NoInsert);
+    QStringList found;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)
-        m_port->addItem(info.portName(), info.portName());
+        found << info.portName();
+    for (const QString &name : offeredPorts(found, qEnvironmentVariable(offeredPortsVariable)))
+        m_port->addItem(name, name);
     m_port->setCurrentIndex(m_port->count() > 0 ? 0 : -1);
     m_serialForm->addRow(tr("Port:"), m_port);
 

@@ -4,6 +4,7 @@
 // saved, every start begins with the defaults.
 
 #include <QDialog>
+#include <QStringList>
 
 #include "types.h"
 
@@ -27,6 +28,14 @@ public:
     quint16 serverPort() const;
 
     void retranslate();
+
+    // The port list: the ports named in `named` (the value of the
+    // environment variable below, names separated by the system's path list
+    // separator, ';' on Windows and ':' elsewhere) come first, then the ports
+    // the system found; blanks around names, empty names and repeats are
+    // dropped. Without the variable the list is the system's.
+    static const char *const offeredPortsVariable;
+    static QStringList offeredPorts(const QStringList &found, const QString &named);
 
     // The fields, for the window that reads them and for tests.
     QComboBox *portCombo() const { return m_port; }

@@ -56,6 +56,24 @@ const Message messages[] = {
     {"Client", "The session name is too long to send"},
     {"Client", "There is no connection to the server"},
     {"Client", "Too many base points for one request: %1 (at most %2)"},
+    {"CommandLine",
+     "Usage: Stadiolink [DEVICE NAME]\n"
+     "       Stadiolink --help | --version\n"
+     "\n"
+     "Drives a motorised Leica total station over a serial port (GeoCOM) and sends\n"
+     "the measured points to the Velmora CAD server over TCP.\n"
+     "\n"
+     "DEVICE NAME  the instrument's name, shown read-only in the window and sent to\n"
+     "             the server; without it the name can be typed in the window.\n"
+     "\n"
+     "Options:\n"
+     "  -h, --help  show this help and exit\n"
+     "  --version   show the version and exit\n"
+     "\n"
+     "Environment:\n"
+     "  STADIOLINK_SERIAL_PORTS  serial ports that Settings offers before the ports\n"
+     "                           found, separated by \"%1\"; the first is chosen.\n"},
+    {"CommandLine", "Stadiolink: unknown option %1\nStadiolink --help lists the options.\n"},
     {"MainWindow", "!Error! Client* = nullptr"},
     {"MainWindow", "!Error! SerialPortHandler* = nullptr"},
     {"MainWindow", "About the program"},
@@ -211,11 +229,12 @@ private slots:
                 QCOMPARE(ru.contains(QLatin1String(mark)),
                          QString::fromUtf8(m.source).contains(QLatin1String(mark)));
         }
-        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 130);
+        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 132);
         QCOMPARE(perContext.value("MainWindow"), 71);
         QCOMPARE(perContext.value("BasePoints"), 22);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
         QCOMPARE(perContext.value("Client"), 12);
+        QCOMPARE(perContext.value("CommandLine"), 2);
         QCOMPARE(perContext.value("SerialPortHandler"), 6);
         QCOMPARE(perContext.value("AbstractHandler"), 1);
         // A text unknown to a context is not translated.

@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QTranslator>
 
 #include "basepoints.h"
 #include "entry.h"
@@ -176,6 +178,63 @@ private slots:
         QVERIFY(edit);
         QCOMPARE(edit->text(), QStringLiteral("Leica TS 16"));
         QVERIFY(edit->isReadOnly());
+    }
+
+    void helpAndVersionAreAnsweredWithoutAWindow_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("stdoutHas");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("--help") << QStringList{"--help", "TS16"} << 0 << "Usage: Stadiolink [DEVICE NAME]" << "";
+        QTest::newRow("/?") << QStringList{"/?"} << 0 << "STADIOLINK_SERIAL_PORTS" << "";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "Stadiolink 1.0 (Qt 5." << "";
+        QTest::newRow("unknown") << QStringList{"--verison"} << 2 << "" << "unknown option --verison";
+    }
+    void helpAndVersionAreAnsweredWithoutAWindow()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, stdoutHas);
+        QFETCH(QString, stderrHas);
+        // No display at all: opening a window would end the program with an error.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(qEnvironmentVariable("STADIOLINK_BIN_DIR") + QStringLiteral("/driver/app/Stadiolink"), arguments);
+        QVERIFY(app.waitForFinished(60000));
+        const QString out = QString::fromUtf8(app.readAllStandardOutput());
+        const QString err = QString::fromUtf8(app.readAllStandardError());
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(app.exitCode() == exitCode, qPrintable(out + err));
+        QVERIFY2(out.contains(stdoutHas) && (stdoutHas.isEmpty() || err.isEmpty()), qPrintable(out + err));
+        QVERIFY2(err.contains(stderrHas) && (stderrHas.isEmpty() || out.isEmpty()), qPrintable(out + err));
+    }
+
+    void onlyAFirstArgumentThatLooksLikeAnOptionIsOne()
+    {
+        const QString program = QStringLiteral("Stadiolink");
+        QCOMPARE(CommandLine::request({program}), CommandLine::Run);
+        QCOMPARE(CommandLine::request({program, "TS16 --help"}), CommandLine::Run);
+        QCOMPARE(CommandLine::request({program, "TS16", "--help"}), CommandLine::Run);
+        QCOMPARE(CommandLine::request({program, "-h"}), CommandLine::Help);
+        QCOMPARE(CommandLine::request({program, "-?"}), CommandLine::Help);
+        QCOMPARE(CommandLine::request({program, "--version", "TS16"}), CommandLine::Version);
+        QCOMPARE(CommandLine::request({program, "-"}), CommandLine::UnknownOption);
+        QCOMPARE(CommandLine::request({program, ""}), CommandLine::Run);
+        // The Russian help keeps the separator's place.
+        QTranslator russian;
+        QVERIFY(russian.load(QStringLiteral(":/translations/Stadiolink_ru.qm")));
+        QCoreApplication::installTranslator(&russian);
+        const QString help = CommandLine::helpText();
+        QCoreApplication::removeTranslator(&russian);
+        QVERIFY2(help.startsWith(QStringLiteral("Использование")) && help.contains(QStringLiteral("\":\"")),
+                 qPrintable(help));
     }
 };
 

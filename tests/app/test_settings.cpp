@@ -87,6 +87,7 @@ private slots:
 
     void portListIsWhatQtFindsAndTheFieldTakesTypedNames()
     {
+        qunsetenv(SettingsDialog::offeredPortsVariable);
         SettingsDialog d;
         QStringList found;
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
@@ -116,6 +117,26 @@ private slots:
         QCOMPARE(d.settings().portName, QStringLiteral("COM17"));
         d.portCombo()->setEditText(QString());
         QCOMPARE(d.settings().portName, QString());
+    }
+
+    void portsNamedInTheEnvironmentComeFirstAndTheFirstIsChosen()
+    {
+        const char sep = QDir::listSeparator().toLatin1();
+        const QByteArray named = QByteArray(" /tmp/demo/ttyTS ") + sep + sep + "COM7" + sep + "COM7";
+        QCOMPARE(SettingsDialog::offeredPorts({"COM1", "COM7"}, QString::fromLatin1(named)),
+                 QStringList({"/tmp/demo/ttyTS", "COM7", "COM1"}));
+        QCOMPARE(SettingsDialog::offeredPorts({"COM1"}, QString()), QStringList({"COM1"}));
+        QCOMPARE(SettingsDialog::offeredPorts({}, QString(sep)), QStringList());
+
+        QStringList found;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            found << info.portName();
+        qputenv(SettingsDialog::offeredPortsVariable, "/tmp/demo/ttyTS");
+        SettingsDialog d;
+        qunsetenv(SettingsDialog::offeredPortsVariable);
+        QCOMPARE(items(d.portCombo()), QStringList("/tmp/demo/ttyTS") + found);
+        QCOMPARE(d.portCombo()->itemData(0).toString(), QStringLiteral("/tmp/demo/ttyTS"));
+        QCOMPARE(d.settings().portName, QStringLiteral("/tmp/demo/ttyTS"));
     }
 
     void fieldsMapToPortSettings_data()

@@ -724,7 +724,9 @@ int main(int argc, char **argv)
     const QCommandLineOption logOpt("log", "Append every received request line (without CR LF) to this file, flushed at once.", "file");
     const QCommandLineOption linkOpt("link", "Also make a symbolic link to the terminal at this path.", "path");
     const QCommandLineOption verboseOpt("verbose", "Print requests and replies on stderr.");
+    const QCommandLineOption directionsOpt("directions", "Print each target as the instrument sees it from the station, one \"name Hz V distance\" line each (radians, metres), and exit.");
     parser.addOptions({sceneOpt, stationOpt, delayOpt, measOpt, fastOpt, trackOpt, tolOpt, serialOpt, nameOpt, tempOpt, faultOpt, logOpt, linkOpt, verboseOpt});
+    parser.addOption(directionsOpt);
     parser.process(app);
 
     auto fail = [](const QString &msg) {
@@ -781,6 +783,15 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("cannot open log %1").arg(parser.value(logOpt)));
     }
     inst.aimAtFirstTarget();
+    if (parser.isSet(directionsOpt)) {
+        for (const Target &t : inst.targets) {
+            double h, zen, d;
+            inst.polar(t, &h, &zen, &d);
+            std::printf("%s %s %s %s\n", t.name.toLocal8Bit().constData(), qPrintable(Instrument::num(h)),
+                        qPrintable(Instrument::num(zen)), qPrintable(Instrument::num(d)));
+        }
+        return 0;
+    }
 
     int master = -1, slave = -1;
     char path[256] = {0};
