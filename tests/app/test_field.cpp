@@ -75,11 +75,9 @@ public:
     explicit FieldInstrument(const QStringList &extra = QStringList())
     {
         logPath = dir.filePath(QStringLiteral("requests.log"));
-        // Answers after 30 ms, a distance after 2 s.
-        sim.reset(new SimulatorProcess(QStringList{QStringLiteral("--log"), logPath,
-                                                   QStringLiteral("--delay"), QStringLiteral("30"),
-                                                   QStringLiteral("--measure-delay"), QStringLiteral("2000")}
-                                       + extra));
+        // The simulator's default timing: answers after tens of ms, a
+        // distance in standard mode after about 2 s.
+        sim.reset(new SimulatorProcess(QStringList{QStringLiteral("--log"), logPath} + extra));
     }
     bool isReady() const { return sim->isReady(); }
     QString portName() const { return sim->portName(); }
