@@ -1,24 +1,28 @@
 // Command line: rebuilt argument text, switch values, flags, and the command
-// line handed to the main module.
+// line handed to the main module. Plain text code: argv is the process's
+// arguments as the system splits them, argv[0] being the program.
 #pragma once
 
-#include "context.h"
+#include <stddef.h>
 
-// Each argument after the first as a double quote, the argument, a double
-// quote and a blank. capacity receives the buffer size in characters (sum of
-// length + 3 over the arguments, plus 1). Null when it cannot be allocated;
-// free with freeText.
+#include "switches.h"
+
+// Each argument after the first in double quotes, written so that the
+// system's splitting (CommandLineToArgvW) gives it back unchanged, and a
+// blank. Backslashes before an inner quote or the closing quote are doubled
+// and inner quotes escaped; any other argument is written as a quote, the
+// argument, a quote. capacity receives the buffer size in characters (the
+// written length plus 1; sum of length + 3 over the arguments, plus 1, when
+// nothing needed escaping). Null when it cannot be allocated; free with
+// freeText.
 wchar_t *rebuildCommandLine(int argc, wchar_t *const *argv, size_t *capacity);
 
-// Splits the process command line with the system's rules and rebuilds it.
-wchar_t *rebuildProcessCommandLine(size_t *capacity);
-
 // Fills the five switch values (-p -r -b -a -g, any case, '-' or '/') from
-// the rebuilt command line. Values longer than 259 characters are cut.
-void tokeniseSwitches(const wchar_t *commandLine, StarterSwitches *out);
+// the arguments after the first. Values longer than 259 characters are cut.
+void tokeniseSwitches(int argc, wchar_t *const *argv, StarterSwitches *out);
 
-// Sets the flags whose texts occur anywhere in the command line.
-void scanFlags(const wchar_t *commandLine, StarterFlags *out);
+// Sets the flags whose texts begin one of the arguments after the first.
+void scanFlags(int argc, wchar_t *const *argv, StarterFlags *out);
 
 // Rebuilt command line, a blank, /_KxIniFileName_: and the quoted path of
 // the installation configuration file. Null when it cannot be allocated;

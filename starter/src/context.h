@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "switches.h"
+
 // Product identity object returned by new_IOemInfo of the OEM-information
 // module. Only the slots named here are called; the others keep their places
 // in the table. No destructor, so the table layout is the same with every
@@ -29,38 +31,17 @@ struct IOemInfo {
 };
 typedef IOemInfo *(*NewOemInfoFn)();
 
-// Buffer sizes, in characters with the terminating zero.
-enum {
-    kStarterPath = 260,        // paths, switch values, names
-    kStarterLongPath = 520,    // main module path, catalogue path
-    kStarterSearchPath = 3120, // moduleSearchPath
-    kStarterPathList = 8320    // PATH, templates, expanded search path
-};
-
-// Flag switches found anywhere in the rebuilt command line.
-struct StarterFlags {
-    bool registerRun;
-    bool unregisterRun;
-    bool stopForConnect;
-    bool profiler;
-    bool reserve4GB;
-};
-
-// Values of the switches -p, -r, -b, -a and -g.
-struct StarterSwitches {
-    wchar_t profileName[kStarterPath];   // -p
-    wchar_t configName[kStarterPath];    // -r
-    wchar_t platformName[kStarterPath];  // -b
-    wchar_t ddeAppName[kStarterPath];    // -a (empty when not given)
-    wchar_t packageFile[kStarterPath];   // -g
-};
-
 struct StarterContext {
     HINSTANCE instance;
     int showCommand;
 
-    // Arguments after the program path, each as "arg" and a blank; never null
-    // once built (empty text without arguments).
+    // The process arguments as the system splits them (argv[0] is the
+    // program), kept until the switches are read; argc 0 when unavailable.
+    int argc;
+    wchar_t **argv;
+    // Arguments after the program path, each quoted so that the system's
+    // splitting gives it back unchanged, and a blank; never null once built
+    // (empty text without arguments).
     wchar_t *commandLine;
     size_t commandLineCapacity;        // characters, terminating zero included
 
@@ -95,8 +76,8 @@ StarterContext &starter();
 
 // Shows the fatal-error box (string 11, string messageId and, with
 // suggestReinstall, string 12), writes the text to standard output and ends
-// the process with exit code 255. Returns only when a string cannot be loaded.
-void reportFatal(UINT messageId, bool suggestReinstall);
+// the process with exit code 255. Never returns.
+[[noreturn]] void reportFatal(UINT messageId, bool suggestReinstall);
 
 // Bounded text helpers: the result is always terminated and cut to fit.
 // They return false when the text had to be cut.

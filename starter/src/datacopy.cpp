@@ -17,7 +17,6 @@ const IID kDomDocumentInterface =
 
 const wchar_t kCopySection[] = L"\\UserData\\CopyToAppData";
 
-enum { kSectionChunk = 8192, kSectionMaxChunks = 19 };
 
 } // namespace
 
@@ -111,40 +110,41 @@ bool ensureFolder(const wchar_t *path)
     return CreateDirectoryW(path, nullptr) != FALSE || folderExists(path);
 }
 
+namespace {
+
+struct ProfileSection {
+    const wchar_t *file;
+    const wchar_t *section;
+};
+
+size_t fetchProfileSection(wchar_t *buffer, size_t capacity, void *ctx)
+{
+    const ProfileSection *s = static_cast<const ProfileSection *>(ctx);
+    return GetPrivateProfileSectionW(s->section, buffer, (DWORD)capacity, s->file);
+}
+
+} // namespace
+
 bool readSection(const wchar_t *file, const wchar_t *section, SectionAction action, void *ctx)
 {
-    wchar_t *buffer = nullptr;
-    DWORD got = 0;
-    for (int n = 1; n <= kSectionMaxChunks; ++n) {
-        DWORD cap = (DWORD)(n * kSectionChunk);
-        delete[] buffer;
-        buffer = new (std::nothrow) wchar_t[cap];
-        if (!buffer)
-            return false;
-        got = GetPrivateProfileSectionW(section, buffer, cap, file);
-        if (got < cap - 2)
-            break;
-    }
-    // A truncated last attempt still ends with two zeros inside the buffer.
-    const wchar_t *end = buffer + got;
-    for (const wchar_t *p = buffer; p < end && *p;) {
-        size_t len = wcsnlen(p, (size_t)(end - p));
-        if (len < kPathChars && !(p[0] == L'@' && p[1] == L'=')) {
-            wchar_t entry[kPathChars];
-            wmemcpy(entry, p, len);
-            entry[len] = 0;
-            wchar_t *eq = wcschr(entry, L'=');
-            const wchar_t *value = L"";
-            if (eq) {
-                *eq = 0;
-                value = eq + 1;
-            }
-            action(entry, value, ctx);
-        }
-        p += len + 1;
-    }
-    delete[] buffer;
-    return true;
+    ProfileSection s = {file, section};
+    return readSectionWith(fetchProfileSection, &s, kSectionChunk, action, ctx);
+}
+
+bool readRegistryText(HKEY key, const wchar_t *name, wchar_t *out, size_t cap)
+{
+    if (cap)
+        out[0] = 0;
+    // 520 bytes hold 259 characters and the terminating zero; one more
+    // character terminates a value stored without it.
+    wchar_t data[kPathChars + 1];
+    DWORD type = 0, size = kPathChars * sizeof(wchar_t);
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &size)
+            != ERROR_SUCCESS
+        || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    data[size / sizeof(wchar_t)] = 0;
+    return textCopy(out, cap, data);
 }
 
 bool filesMatch(const wchar_t *a, const wchar_t *b)
@@ -260,6 +260,8 @@ void copyEntry(const wchar_t *key, const wchar_t *value, void *ctx)
 void writeStringValue(const wchar_t *productKey, const wchar_t *name, const wchar_t *text)
 {
     HKEY key;
+    if (!*productKey)
+        return;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, productKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         &key, nullptr) != ERROR_SUCCESS)
         return;
@@ -271,6 +273,8 @@ void writeStringValue(const wchar_t *productKey, const wchar_t *name, const wcha
 void deleteValue(const wchar_t *productKey, const wchar_t *name)
 {
     HKEY key;
+    if (!*productKey)
+        return;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, productKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
     RegDeleteValueW(key, name);
@@ -282,17 +286,9 @@ void readStringValue(const wchar_t *productKey, const wchar_t *name, wchar_t *ou
 {
     out[0] = 0;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, productKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (!*productKey || RegOpenKeyExW(HKEY_CURRENT_USER, productKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return;
-    wchar_t data[kPathChars + 1] = {0};
-    DWORD type = 0, size = kPathChars * sizeof(wchar_t);
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &size)
-            == ERROR_SUCCESS
-        && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        size_t chars = size / sizeof(wchar_t);
-        data[chars < (size_t)kPathChars ? chars : (size_t)kPathChars] = 0;
-        textCopy(out, cap, data);
-    }
+    readRegistryText(key, name, out, cap);
     RegCloseKey(key);
 }
 
@@ -433,9 +429,17 @@ done:
 void installPackage(const wchar_t *packageFile, const wchar_t *userDataFolder,
                     const wchar_t *productKey, bool remove)
 {
-    if (!packageFile || !fileExists(packageFile) || !userDataFolder || !*userDataFolder)
+    if (!packageFile || !fileExists(packageFile) || !userDataFolder || !*userDataFolder
+        || !productKey || !*productKey)
         return;
-    wchar_t folder[kPathChars], name[kPathChars], target[kPathChars], valueName[kPathChars];
+    // The package's folder is taken from its full path: a relative or
+    // forward-slash name would otherwise lead to the drive's root.
+    wchar_t full[kPathChars], folder[kPathChars], name[kPathChars], target[kPathChars],
+        valueName[kPathChars];
+    DWORD fullLen = GetFullPathNameW(packageFile, kPathChars, full, nullptr);
+    if (fullLen == 0 || fullLen >= kPathChars)
+        return;
+    packageFile = full;
     if (!textCopy(folder, kPathChars, packageFile))
         return;
     wchar_t *slash = wcsrchr(folder, L'\\');

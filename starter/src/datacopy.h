@@ -36,6 +36,11 @@ bool ensureFolder(const wchar_t *path); // exists afterwards (created if needed)
 // skipped. Returns false only when the buffer cannot be allocated.
 // (declared in steps.h)
 
+// Reads the string value name of an open key, up to 520 bytes (259
+// characters and the terminating zero), into out. False, out empty, when it
+// is missing, not a string or does not fit out.
+bool readRegistryText(HKEY key, const wchar_t *name, wchar_t *out, size_t cap);
+
 // True when both files open for reading and have the same size and
 // last-write time.
 bool filesMatch(const wchar_t *a, const wchar_t *b);

@@ -6,13 +6,17 @@
 void reportFatal(UINT messageId, bool suggestReinstall)
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
+    // The process ends with 255 even when the string table is damaged: a
+    // missing string counts as empty, a missing message shows its number.
     wchar_t prefix[80];
     wchar_t message[1024];
     wchar_t reinstall[1024];
-    if (LoadStringW(instance, 11, prefix, 80) <= 0
-        || LoadStringW(instance, messageId, message, 1024) <= 0
-        || LoadStringW(instance, 12, reinstall, 1024) <= 0)
-        return;
+    if (LoadStringW(instance, 11, prefix, 80) <= 0)
+        prefix[0] = 0;
+    if (LoadStringW(instance, messageId, message, 1024) <= 0)
+        formatText(message, 1024, L"%u", messageId);
+    if (LoadStringW(instance, 12, reinstall, 1024) <= 0)
+        reinstall[0] = 0;
 
     wchar_t text[80 + 1024 + 1024];
     copyText(text, sizeof text / sizeof text[0], prefix);

@@ -2,15 +2,37 @@
 #include "builtin.h"
 #include "cmdline.h"
 #include "context.h"
+#include "datacopy.h"
 #include "environment.h"
 #include "modules.h"
 #include "steps.h"
 
+#include <shellapi.h>
 #include <wchar.h>
 
 namespace {
 
 StarterContext g_context;
+
+// The process's own command line split by the system's rules; argc 0 and
+// argv null when it cannot be split.
+void splitProcessCommandLine()
+{
+    StarterContext &c = starter();
+    c.argc = 0;
+    c.argv = CommandLineToArgvW(GetCommandLineW(), &c.argc);
+    if (!c.argv)
+        c.argc = 0;
+}
+
+void releaseArguments()
+{
+    StarterContext &c = starter();
+    if (c.argv)
+        LocalFree(c.argv);
+    c.argv = nullptr;
+    c.argc = 0;
+}
 
 void reserveLowAddressSpace()
 {
@@ -51,13 +73,16 @@ void buildIdentityTexts()
     formatText(c.versionText, 32, L"%d.%d", first, second);
 }
 
+// A key cut at its buffer would name another product's key: the key stays
+// empty then, and every step that reads or writes it is skipped.
 void buildProductKey()
 {
     StarterContext &c = starter();
     unsigned int version = c.oem->GetVersion();
-    formatText(c.productKey, kStarterPath, L"SOFTWARE\\%s\\%s\\%d.%d",
-               orEmpty(c.oem->GetVendorName()), orEmpty(c.oem->GetProductName()),
-               version & 0xFFFF, version >> 16);
+    if (!formatText(c.productKey, kStarterPath, L"SOFTWARE\\%s\\%s\\%d.%d",
+                    orEmpty(c.oem->GetVendorName()), orEmpty(c.oem->GetProductName()),
+                    version & 0xFFFF, version >> 16))
+        c.productKey[0] = 0;
 }
 
 void findMainModule()
@@ -82,7 +107,9 @@ void readProvisionedFolder()
 {
     StarterContext &c = starter();
     c.userDataDue = false;
-    if (c.flags.unregisterRun)
+    // Without a product key nothing can be recorded: copying at every start
+    // would replace the user's files each time.
+    if (c.flags.unregisterRun || !c.productKey[0])
         return;
     HKEY key;
     wchar_t stored[kStarterPath];
@@ -90,15 +117,7 @@ void readProvisionedFolder()
     if (RegOpenKeyExW(HKEY_CURRENT_USER, c.productKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         if (!c.flags.registerRun)
             handleUpgrade();
-        DWORD type = 0;
-        DWORD size = sizeof stored - sizeof(wchar_t);
-        if (RegQueryValueExW(key, L"UserDataDir", nullptr, &type,
-                             reinterpret_cast<BYTE *>(stored), &size) == ERROR_SUCCESS
-            && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-            stored[size / sizeof(wchar_t)] = 0;
-        } else {
-            stored[0] = 0;
-        }
+        readRegistryText(key, L"UserDataDir", stored, kStarterPath);
         RegCloseKey(key);
     }
     c.userDataDue = wcscmp(stored, c.userDataFolder) != 0;
@@ -145,7 +164,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
         reportFatal(10, true);
 
     // 1. Rebuilt command line.
-    c.commandLine = rebuildProcessCommandLine(&c.commandLineCapacity);
+    splitProcessCommandLine();
+    c.commandLine = rebuildCommandLine(c.argc, c.argv, &c.commandLineCapacity);
     if (!c.commandLine)
         reportFatal(10, true);
 
@@ -154,7 +174,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
     setupEnvironment();
 
     // 3. Flags.
-    scanFlags(c.commandLine, &c.flags);
+    scanFlags(c.argc, c.argv, &c.flags);
     if (c.flags.stopForConnect)
         MessageBoxW(nullptr, L"stop_for_connect", L"Velmora",
                     MB_ICONINFORMATION | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
@@ -176,7 +196,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
     takeStarterFolder();
 
     // 9. Switch values.
-    tokeniseSwitches(c.commandLine, &c.switches);
+    tokeniseSwitches(c.argc, c.argv, &c.switches);
+    releaseArguments();
 
     // 10. Upgrade and provisioned user data.
     readProvisionedFolder();

@@ -3,6 +3,7 @@
 #include "cmdline.h"
 #include "context.h"
 #include "environment.h"
+#include "guard.h"
 #include "steps.h"
 
 #include <wchar.h>
@@ -97,13 +98,17 @@ void preloadOne(const wchar_t *name, const wchar_t *, void *)
     loadAlongSearchPath(name);
 }
 
-int callGuarded(RunAppFn run, HMODULE module, const wchar_t *commandLine, int show)
+struct MainRun {
+    RunAppFn run;
+    HMODULE module;
+    const wchar_t *commandLine;
+    int show;
+};
+
+int callRunApp(void *context)
 {
-    try {
-        return run(module, nullptr, commandLine, show, 0);
-    } catch (...) {
-        return 1;
-    }
+    const MainRun *m = static_cast<const MainRun *>(context);
+    return m->run(m->module, nullptr, m->commandLine, m->show, 0);
 }
 
 } // namespace
@@ -151,7 +156,8 @@ int runMainModule()
         }
     }
 
-    int code = callGuarded(run, g_mainModule, commandLine, c.showCommand);
+    MainRun mainRun = {run, g_mainModule, commandLine, c.showCommand};
+    int code = callGuarded(callRunApp, &mainRun);
 
     if (crash)
         FreeLibrary(crash);

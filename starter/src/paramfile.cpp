@@ -57,15 +57,10 @@ HRESULT copyTemplate(IXMLDOMElement *root, const wchar_t *from, const wchar_t *t
     if (FAILED(hr))
         return hr;
     if (label && *label) {
-        // "<template> (<label>)", built without a fixed buffer.
-        size_t n = wcslen(text) + wcslen(label) + 4;
-        BSTR joined = SysAllocStringLen(nullptr, (UINT)n);
-        if (!joined) {
-            SysFreeString(text);
-            return E_OUTOFMEMORY;
-        }
-        swprintf(joined, n, L"%ls (%ls)", text, label);
+        BSTR joined = labelledText(text, label);
         SysFreeString(text);
+        if (!joined)
+            return E_OUTOFMEMORY;
         text = joined;
     }
     hr = setText(root, to, text);
@@ -129,6 +124,27 @@ HRESULT writeElements(IXMLDOMElement *root, const StartScreenRecord &r, const wc
 }
 
 } // namespace
+
+BSTR labelledText(const wchar_t *text, const wchar_t *label)
+{
+    // Exactly as long as its characters: a BSTR's length is part of its
+    // value, and the XML component writes every character of it.
+    size_t textLen = wcslen(text), labelLen = wcslen(label);
+    size_t n = textLen + labelLen + 3;
+    BSTR joined = SysAllocStringLen(nullptr, (UINT)n);
+    if (!joined)
+        return nullptr;
+    wchar_t *p = joined;
+    wmemcpy(p, text, textLen);
+    p += textLen;
+    wmemcpy(p, L" (", 2);
+    p += 2;
+    wmemcpy(p, label, labelLen);
+    p += labelLen;
+    *p++ = L')';
+    *p = 0;
+    return joined;
+}
 
 HRESULT updateParamFile(const StartScreenRecord &record, const wchar_t *iniPath,
                         const wchar_t *profileFolder)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 
 // What the start screen is told about the product and the user.
 struct StartScreenRecord {
@@ -15,6 +16,10 @@ struct StartScreenRecord {
     const wchar_t *versionText;
     const wchar_t *installerBuild;
 };
+
+// "text (label)" as a string of exactly that length; null when it cannot be
+// allocated. Free with SysFreeString.
+BSTR labelledText(const wchar_t *text, const wchar_t *label);
 
 // Writes the record into the existing elements of iniPath, repairing the
 // file from the installation's copy when it cannot be loaded. Nothing is

@@ -140,16 +140,9 @@ DWORD startStartScreen()
                                                         : L"<<Default>>";
     wchar_t installerBuild[kPathChars] = L"";
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.productKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        wchar_t data[kPathChars + 1] = {0};
-        DWORD type = 0, size = kPathChars * sizeof(wchar_t);
-        if (RegQueryValueExW(key, L"InstallerBuild", nullptr, &type,
-                             reinterpret_cast<BYTE *>(data), &size) == ERROR_SUCCESS
-            && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-            size_t chars = size / sizeof(wchar_t);
-            data[chars < (size_t)kPathChars ? chars : (size_t)kPathChars] = 0;
-            textCopy(installerBuild, kPathChars, data);
-        }
+    if (c.productKey[0]
+        && RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.productKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        readRegistryText(key, L"InstallerBuild", installerBuild, kPathChars);
         RegCloseKey(key);
     }
     StartScreenRecord r;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "section.h"
+
 // Step 5, after productLabel is built: sets userDataFolder, commonDataFolder
 // and userCfg (<userDataFolder>\Config\cfg.ini). (userdata.cpp)
 void determineDataFolders();
@@ -33,5 +35,4 @@ void installPackageStep(bool remove);
 // calls action(key, value, ctx) for each entry of the section in file order;
 // entries beginning with "@=" are skipped. False only when the buffer cannot
 // be allocated. (datacopy.cpp)
-typedef void (*SectionAction)(const wchar_t *key, const wchar_t *value, void *ctx);
 bool readSection(const wchar_t *file, const wchar_t *section, SectionAction action, void *ctx);

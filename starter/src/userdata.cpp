@@ -62,7 +62,10 @@ int askKeepOrReset(const wchar_t *userDataFolder, const wchar_t *productLabel,
     loadText(instance, 16, instruction, 260);
     loadText(instance, 17, content, 260);
 
-    const wchar_t *texts[4] = {keep, resetFormat, instruction, content};
+    // A translation may live in one buffer of the support module that the
+    // next call overwrites: each is copied at once.
+    struct Text { wchar_t *buffer; int cap; } texts[4] = {
+        {keep, 520}, {resetFormat, 520}, {instruction, 260}, {content, 260}};
     HMODULE support = GetModuleHandleW(L"kxicore.dll");
     if (support) {
         typedef int (*InitFn)(const wchar_t *);
@@ -74,15 +77,18 @@ int askKeepOrReset(const wchar_t *userDataFolder, const wchar_t *productLabel,
             TranslateFn translate = reinterpret_cast<TranslateFn>(reinterpret_cast<void *>(
                 GetProcAddress(support, "?Supp_Translate@@YAPEB_WPEB_W@Z")));
             if (translate)
-                for (const wchar_t *&t : texts) {
-                    const wchar_t *translated = translate(t);
-                    if (translated)
-                        t = translated;
+                for (Text &t : texts) {
+                    const wchar_t *translated = translate(t.buffer);
+                    if (translated && translated != t.buffer) {
+                        size_t n = wcsnlen(translated, (size_t)t.cap - 1);
+                        wmemmove(t.buffer, translated, n);
+                        t.buffer[n] = 0;
+                    }
                 }
         }
     }
     wchar_t reset[520 + 2 * 260];
-    fillInserts(texts[1], userDataFolder, reset, sizeof reset / sizeof reset[0]);
+    fillInserts(resetFormat, userDataFolder, reset, sizeof reset / sizeof reset[0]);
 
     HMODULE controls = LoadLibraryW(L"comctl32.dll");
     TaskDialogIndirectFn taskDialog = controls ? reinterpret_cast<TaskDialogIndirectFn>(
@@ -90,7 +96,7 @@ int askKeepOrReset(const wchar_t *userDataFolder, const wchar_t *productLabel,
     if (!taskDialog)
         return 0;
 
-    TASKDIALOG_BUTTON buttons[2] = {{kButtonKeep, texts[0]}, {kButtonReset, reset}};
+    TASKDIALOG_BUTTON buttons[2] = {{kButtonKeep, keep}, {kButtonReset, reset}};
     TASKDIALOGCONFIG config;
     ZeroMemory(&config, sizeof config);
     config.cbSize = sizeof config;
@@ -98,8 +104,8 @@ int askKeepOrReset(const wchar_t *userDataFolder, const wchar_t *productLabel,
     config.dwFlags = TDF_USE_COMMAND_LINKS | TDF_SIZE_TO_CONTENT;
     config.pszWindowTitle = productLabel;
     config.pszMainIcon = TD_WARNING_ICON;
-    config.pszMainInstruction = texts[2];
-    config.pszContent = texts[3];
+    config.pszMainInstruction = instruction;
+    config.pszContent = content;
     config.cButtons = 2;
     config.pButtons = buttons;
     config.nDefaultButton = kButtonKeep;
@@ -235,7 +241,8 @@ void handleUpgradeFor(const wchar_t *productKey, const wchar_t *userDataFolder,
                       const wchar_t *catalogPath, HINSTANCE instance)
 {
     HKEY readKey;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, productKey, 0, KEY_READ, &readKey) != ERROR_SUCCESS)
+    if (!*productKey
+        || RegOpenKeyExW(HKEY_CURRENT_USER, productKey, 0, KEY_READ, &readKey) != ERROR_SUCCESS)
         return;
     BYTE mark[kUpgradeReadBytes];
     DWORD size = sizeof mark;
@@ -272,8 +279,10 @@ void determineDataFolders()
     const wchar_t *vendor = c.oem ? c.oem->GetVendorName() : nullptr;
     determineUserDataFolder(vendor, c.productLabel, c.userDataFolder);
     determineCommonDataFolder(vendor, c.productLabel, c.commonDataFolder);
+    // Without a user data folder there is no user configuration file (not
+    // one in "\Config" at the drive's root).
     wchar_t configFolder[kPathChars];
-    if (!pathJoin(configFolder, kPathChars, c.userDataFolder, L"Config")
+    if (!c.userDataFolder[0] || !pathJoin(configFolder, kPathChars, c.userDataFolder, L"Config")
         || !pathJoin(c.userCfg, kPathChars, configFolder, L"cfg.ini"))
         c.userCfg[0] = 0;
 }

@@ -1,10 +1,19 @@
-// Crash-report test module; WITH_PROCESS adds SetProcessHandlers.
+// Crash-report test module; WITH_PROCESS adds SetProcessHandlers, which
+// installs a filter for unhandled exceptions that records the code and ends
+// the process with it.
 #include "record.h"
 
 #ifdef WITH_PROCESS
+static LONG WINAPI crashFilter(EXCEPTION_POINTERS *info)
+{
+    recordLine(L"crash.filter=%08lX", info->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 extern "C" __declspec(dllexport) void SetProcessHandlers()
 {
     recordLine(L"crash.SetProcessHandlers");
+    SetUnhandledExceptionFilter(crashFilter);
 }
 #endif
 

@@ -1,7 +1,10 @@
 // Main application test module: RunAppW records its arguments, the
 // environment and what the starter's exports return, then returns MT_EXIT
-// (or throws with MT_THROW=1).
+// (or throws with MT_THROW=1, raises the Microsoft compiler's C++ exception
+// code with MT_RAISE=msvc, faults with MT_RAISE=fault).
 #include "record.h"
+
+#include <shellapi.h>
 
 namespace {
 HMODULE g_self = nullptr;
@@ -25,6 +28,20 @@ extern "C" __declspec(dllexport) int RunAppW(HINSTANCE instance, HINSTANCE previ
         return 0;
     }
     recordLine(L"RunAppW.cmd=[%ls]", commandLine ? commandLine : L"<null>");
+    if (commandLine) {
+        // The arguments as the system splits them (behind a program name,
+        // which has splitting rules of its own).
+        size_t n = wcslen(commandLine);
+        wchar_t *line = static_cast<wchar_t *>(malloc((n + 3) * sizeof(wchar_t)));
+        wcscpy(line, L"x ");
+        wcscat(line, commandLine);
+        int argc = 0;
+        wchar_t **argv = CommandLineToArgvW(line, &argc);
+        for (int i = 1; argv && i < argc; ++i)
+            recordLine(L"RunAppW.arg%d=[%ls]", i, argv[i]);
+        LocalFree(argv);
+        free(line);
+    }
     recordLine(L"RunAppW.instance=%ls", instance == g_self ? L"self" : L"other");
     recordLine(L"RunAppW.previous=%ls", previous ? L"set" : L"null");
     recordLine(L"RunAppW.show=%d", show);
@@ -67,6 +84,17 @@ extern "C" __declspec(dllexport) int RunAppW(HINSTANCE instance, HINSTANCE previ
         void *block = VirtualAlloc(nullptr, 65536, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
         recordLine(L"alloc.high=%ls",
                    reinterpret_cast<ULONG_PTR>(block) >= 0x100000000ull ? L"yes" : L"no");
+    }
+    const wchar_t *raise = envText(L"MT_RAISE");
+    if (wcscmp(raise, L"msvc") == 0) {
+        // What a throw of code built with the Microsoft compiler raises.
+        recordLine(L"RunAppW.raise");
+        ULONG_PTR params[4] = {0x19930520, 0, 0, 0};
+        RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 4, params);
+    } else if (wcscmp(raise, L"fault") == 0) {
+        recordLine(L"RunAppW.fault");
+        static volatile int *volatile nowhere = nullptr;
+        *nowhere = 1;
     }
     if (envInt(L"MT_THROW", 0)) {
         recordLine(L"RunAppW.throw");

@@ -171,6 +171,25 @@ TEST_GROUP(PreloadAndCrashReport)
     CHECK(r.indexOf("crash.unload") > r.indexOf("RunAppW.throw"));
     CHECK(r.has("oem.Finish") && r.has("oem.Release"));
 
+    // The Microsoft compiler's C++ exception leaving RunAppW is caught the
+    // same way.
+    o = options(L"VendorPreload");
+    o.env[L"MT_RAISE"] = L"msvc";
+    r = run(inst, o);
+    CHECK(r.exitCode == 1);
+    CHECK(r.has("RunAppW.raise"));
+    CHECK(r.indexOf("crash.unload") > r.indexOf("RunAppW.raise"));
+    CHECK(r.matching("crash.filter").empty());
+    CHECK(r.has("oem.Finish") && r.has("oem.Release"));
+
+    // A hardware fault is left to the crash-report module's handlers.
+    o.env[L"MT_RAISE"] = L"fault";
+    r = run(inst, o);
+    CHECK(r.has("RunAppW.fault"));
+    CHECK_EQ(r.value("crash.filter"), "C0000005");
+    CHECK(r.exitCode == 0xC0000005);
+    CHECK(!r.has("crash.unload") && !r.has("oem.Finish"));
+
     // Without SetProcessHandlers neither entry point is called.
     copyFile(fixture::module(L"crash_noprocess"), join(inst.bin, L"QzCrashReport.dll"));
     r = run(inst, options(L"VendorPreload"));

@@ -63,12 +63,29 @@ TEST_GROUP(ExitCodeAndCommandLine)
     r = run(inst, o);
     CHECK_EQ(r.value("RunAppW.cmd"), "[\"a\" \"b c\" " + cfgArg(inst) + "]");
 
-    // Arguments are rebuilt by the system's splitting rules: escaped quotes,
-    // trailing backslashes, an empty argument.
+    // Arguments split by the system's rules reach the main module so that
+    // the same rules give them back: an escaped quote, a trailing backslash
+    // (which must not swallow the closing quote), an empty argument; the
+    // configuration switch stays an argument of its own.
     o.args.clear();
     o.rawCommandTail = L"\"x \\\"y\\\"\" C:\\dir\\ \"\"";
     r = run(inst, o);
-    CHECK_EQ(r.value("RunAppW.cmd"), "[\"x \"y\"\" \"C:\\dir\\\" \"\" " + cfgArg(inst) + "]");
+    CHECK_EQ(r.value("RunAppW.cmd"),
+             "[\"x \\\"y\\\"\" \"C:\\dir\\\\\" \"\" " + cfgArg(inst) + "]");
+    CHECK_EQ(r.value("RunAppW.arg1"), "[x \"y\"]");
+    CHECK_EQ(r.value("RunAppW.arg2"), "[C:\\dir\\]");
+    CHECK_EQ(r.value("RunAppW.arg3"), "[]");
+    CHECK_EQ(r.value("RunAppW.arg4"), "[/_KxIniFileName_:" + narrow(inst.config) + "]");
+    CHECK_EQ(r.value("RunAppW.arg5"), "<none>");
+
+    // A quote inside an argument cannot end it early: "-register" stays
+    // inside the value of -p and starts no registration run.
+    o.rawCommandTail = L"-p \"a\\\" -register\" C:\\d\\ -b";
+    r = run(inst, o);
+    CHECK(r.exitCode == 7);
+    CHECK_EQ(r.value("RunAppW.arg2"), "[a\" -register]");
+    CHECK_EQ(r.value("RunAppW.arg3"), "[C:\\d\\]");
+    CHECK_EQ(r.value("RunAppW.arg4"), "[-b]");
 }
 
 TEST_GROUP(Arguments)
@@ -77,10 +94,18 @@ TEST_GROUP(Arguments)
     writePlatformConfig(inst, "[\\SelfRegModules]\r\nselfreg_server.dll=\r\n");
     copyFile(fixture::module(L"selfreg_server"), join(inst.bin, L"selfreg_server.dll"));
 
-    // "-register" inside a longer path still asks for a registration run.
+    // A flag inside a document path is part of the path: the document is
+    // opened, nothing is registered or unregistered.
     RunOptions o = options(L"VendorArgs");
-    o.args = {L"C:\\work\\old-register-files\\a.dwg"};
+    o.args = {L"C:\\Data\\land-registers.dwg", L"C:\\x-unregister\\b.dwg"};
     RunResult r = run(inst, o);
+    CHECK(r.exitCode == 7);
+    CHECK(r.matching("selfreg_server").empty());
+    CHECK_EQ(r.value("RunAppW.arg1"), "[C:\\Data\\land-registers.dwg]");
+
+    // The installer's forms still register.
+    o.args = {L"-register"};
+    r = run(inst, o);
     CHECK(r.exitCode == 0);
     CHECK(r.has("selfreg_server.dll.register=0 zero=0"));
     CHECK_EQ(r.value("RunAppW.cmd"), "<none>");
@@ -212,6 +237,13 @@ TEST_GROUP(FatalReports)
     r = run(noOem, options(L"VendorFatal"));
     CHECK(r.exitCode == 255);
     CHECK_EQ(fixture::output(r), "Error: Some of application components are missing or corrupted" + reinstall);
+
+    // A starter without its string table still ends with 255 at a fatal
+    // report (here: no platform configured) instead of running on.
+    Installation bare = install(L"fatal-nostrings", L"nostrings");
+    r = run(bare, options(L"VendorFatal"));
+    CHECK(r.exitCode == 255);
+    CHECK_EQ(r.value("RunAppW.cmd"), "<none>");
 
     // A factory that returns no object.
     copyFile(fixture::module(L"testoem"), join(noOem.bin, L"testoem.dll"));

@@ -2,6 +2,8 @@
 // scan, search path expansion, final command line, bounded text.
 #include "runkit.h"
 
+#include <shellapi.h>
+
 #include "cmdline.h"
 #include "context.h"
 #include "expand.h"
@@ -13,15 +15,25 @@ using runkit::narrow;
 
 namespace {
 
+// Arguments as the starter receives them: the program first.
+struct Argv {
+    std::vector<std::wstring> texts;
+    std::vector<wchar_t *> pointers;
+    explicit Argv(std::vector<std::wstring> args) : texts(std::move(args))
+    {
+        texts.insert(texts.begin(), L"C:\\P\\Meridane.exe");
+        for (std::wstring &t : texts)
+            pointers.push_back(&t[0]);
+    }
+    int argc() const { return static_cast<int>(pointers.size()); }
+    wchar_t *const *argv() const { return pointers.data(); }
+};
+
 std::string rebuilt(std::vector<std::wstring> args, size_t *capacity = nullptr)
 {
-    std::vector<wchar_t *> argv;
-    std::wstring program = L"C:\\P\\Meridane.exe";
-    argv.push_back(&program[0]);
-    for (std::wstring &a : args)
-        argv.push_back(&a[0]);
+    Argv a(std::move(args));
     size_t cap = 0;
-    wchar_t *text = rebuildCommandLine(static_cast<int>(argv.size()), argv.data(), &cap);
+    wchar_t *text = rebuildCommandLine(a.argc(), a.argv(), &cap);
     std::string s = text ? narrow(text) : "<null>";
     if (capacity)
         *capacity = cap;
@@ -29,17 +41,35 @@ std::string rebuilt(std::vector<std::wstring> args, size_t *capacity = nullptr)
     return s;
 }
 
-StarterSwitches tokenise(const wchar_t *line)
+// The arguments the system's splitting gives back from the rebuilt text.
+std::vector<std::wstring> roundTrip(const std::vector<std::wstring> &args)
 {
+    Argv a(args);
+    wchar_t *text = rebuildCommandLine(a.argc(), a.argv(), nullptr);
+    std::wstring line = L"x.exe " + std::wstring(text ? text : L"");
+    freeText(text);
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(line.c_str(), &argc);
+    std::vector<std::wstring> out;
+    for (int i = 1; argv && i < argc; ++i)
+        out.push_back(argv[i]);
+    LocalFree(argv);
+    return out;
+}
+
+StarterSwitches tokenise(std::vector<std::wstring> args)
+{
+    Argv a(std::move(args));
     StarterSwitches s = {};
-    tokeniseSwitches(line, &s);
+    tokeniseSwitches(a.argc(), a.argv(), &s);
     return s;
 }
 
-StarterFlags flags(const wchar_t *line)
+StarterFlags flags(std::vector<std::wstring> args)
 {
+    Argv a(std::move(args));
     StarterFlags f = {};
-    scanFlags(line, &f);
+    scanFlags(a.argc(), a.argv(), &f);
     return f;
 }
 
@@ -69,18 +99,35 @@ TEST_GROUP(CommandLineRebuild)
     std::wstring longArg(5000, L'x');
     CHECK(rebuilt({longArg}, &cap).size() == 5003);
     CHECK(cap == 5004);
+
+    // A trailing backslash is doubled so it cannot escape the closing quote;
+    // inner quotes are escaped, with the backslashes before them doubled.
+    CHECK_EQ(rebuilt({L"C:\\dir\\", L"/x"}, &cap), "\"C:\\dir\\\\\" \"/x\" ");
+    CHECK(cap == 17);
+    CHECK_EQ(rebuilt({L"say \"hi\""}), "\"say \\\"hi\\\"\" ");
+    CHECK_EQ(rebuilt({L"a\\\"b"}), "\"a\\\\\\\"b\" ");
+    // Backslashes elsewhere stay single.
+    CHECK_EQ(rebuilt({L"\\\\srv\\a b\\c"}), "\"\\\\srv\\a b\\c\" ");
+
+    // Whatever the argument, the system's splitting gives it back unchanged.
+    std::vector<std::wstring> odd = {L"C:\\dir\\", L"\\\\", L"\"", L"\\\"", L"a\\\\\"b\\",
+                                     L"", L"tab\there", L"\"\"", L"end\\\\"};
+    std::vector<std::wstring> back = roundTrip(odd);
+    CHECK(back.size() == odd.size());
+    for (size_t i = 0; i < odd.size() && i < back.size(); ++i)
+        CHECK_EQ(narrow(back[i]), narrow(odd[i]));
 }
 
 TEST_GROUP(Tokeniser)
 {
     // -P and /p both set the profile, any case; later occurrences win.
-    CHECK_EQ(narrow(tokenise(L"\"-P\" \"First\" ").profileName), "First");
-    CHECK_EQ(narrow(tokenise(L"\"/p\" \"Second\" ").profileName), "Second");
-    CHECK_EQ(narrow(tokenise(L"\"-p\" \"one\" \"-p\" \"two\" ").profileName), "two");
+    CHECK_EQ(narrow(tokenise({L"-P", L"First"}).profileName), "First");
+    CHECK_EQ(narrow(tokenise({L"/p", L"Second"}).profileName), "Second");
+    CHECK_EQ(narrow(tokenise({L"-p", L"one", L"-p", L"two"}).profileName), "two");
 
     // All five letters.
-    StarterSwitches all = tokenise(L"\"-a\" \"App\" \"-B\" \"x64\" \"/g\" \"C:\\k\\t.package\" "
-                                   L"\"-r\" \"Work=1\" \"-p\" \"Prof\" ");
+    StarterSwitches all = tokenise({L"-a", L"App", L"-B", L"x64", L"/g", L"C:\\k\\t.package",
+                                    L"-r", L"Work=1", L"-p", L"Prof"});
     CHECK_EQ(narrow(all.ddeAppName), "App");
     CHECK_EQ(narrow(all.platformName), "x64");
     CHECK_EQ(narrow(all.packageFile), "C:\\k\\t.package");
@@ -89,81 +136,82 @@ TEST_GROUP(Tokeniser)
 
     // An unknown switch and the token after it are ignored; a token that
     // does not follow a switch is ignored too.
-    StarterSwitches unknown = tokenise(L"\"-x\" \"Value\" \"stray\" \"-p\" \"P\" \"after\" ");
+    StarterSwitches unknown = tokenise({L"-x", L"Value", L"stray", L"-p", L"P", L"after"});
     CHECK_EQ(narrow(unknown.profileName), "P");
     CHECK_EQ(narrow(unknown.configName), "");
 
     // A value can never begin with - or /: the next switch takes over.
-    StarterSwitches chained = tokenise(L"\"-p\" \"-r\" \"cfg\" ");
+    StarterSwitches chained = tokenise({L"-p", L"-r", L"cfg"});
     CHECK_EQ(narrow(chained.profileName), "");
     CHECK_EQ(narrow(chained.configName), "cfg");
 
-    // An empty quoted token ends the tokenising.
-    StarterSwitches ended = tokenise(L"\"-p\" \"\" \"-r\" \"late\" ");
+    // An empty argument ends the tokenising.
+    StarterSwitches ended = tokenise({L"-p", L"", L"-r", L"late"});
     CHECK_EQ(narrow(ended.profileName), "");
     CHECK_EQ(narrow(ended.configName), "");
 
-    // Unquoted tokens end at a blank, several blanks separate like one.
-    StarterSwitches plain = tokenise(L"  -p   name   -b  \"two words\"");
-    CHECK_EQ(narrow(plain.profileName), "name");
-    CHECK_EQ(narrow(plain.platformName), "two words");
-
-    // A quoted token without closing quote runs to the end.
-    CHECK_EQ(narrow(tokenise(L"-p \"open ended").profileName), "open ended");
-
-    // A lone dash is a switch without letter.
-    CHECK_EQ(narrow(tokenise(L"- x -p y").profileName), "y");
+    // Quotes and blanks inside an argument belong to its value and do not
+    // shift the values behind it; a lone dash is a switch without letter.
+    StarterSwitches quoted = tokenise({L"-p", L"a \"b\" c\\", L"-", L"x", L"-r", L"cfg"});
+    CHECK_EQ(narrow(quoted.profileName), "a \"b\" c\\");
+    CHECK_EQ(narrow(quoted.configName), "cfg");
 
     // Values longer than the 259-character buffers are cut, never overrun,
     // and the scan goes on behind them.
     std::wstring longValue(400, L'v');
-    std::wstring line = L"\"-p\" \"" + longValue + L"\" \"-r\" \"after\" ";
-    StarterSwitches cut = tokenise(line.c_str());
+    StarterSwitches cut = tokenise({L"-p", longValue, L"-r", L"after"});
     CHECK(wcslen(cut.profileName) == kStarterPath - 1);
     CHECK_EQ(narrow(cut.profileName), std::string(kStarterPath - 1, 'v'));
     CHECK_EQ(narrow(cut.configName), "after");
 
-    // A switch token longer than the buffer.
-    std::wstring longSwitch = L"-p" + std::wstring(600, L'q') + L" value";
-    CHECK_EQ(narrow(tokenise(longSwitch.c_str()).profileName), "value");
-
     // Nothing at all.
-    StarterSwitches none = tokenise(L"");
+    StarterSwitches none = tokenise({});
     CHECK_EQ(narrow(none.profileName), "");
-    tokeniseSwitches(nullptr, &none);
+    tokeniseSwitches(0, nullptr, &none);
 }
 
 TEST_GROUP(FlagScan)
 {
-    CHECK(flags(L"\"-register\" ").registerRun);
-    CHECK(flags(L"\"-REGISTER\" ").registerRun);
-    CHECK(flags(L"\"/register\" ").registerRun);
-    CHECK(flags(L"\"/REGISTER\" ").registerRun);
+    CHECK(flags({L"-register"}).registerRun);
+    CHECK(flags({L"-REGISTER"}).registerRun);
+    CHECK(flags({L"/register"}).registerRun);
+    CHECK(flags({L"/REGISTER"}).registerRun);
     // Only the exact spellings.
-    CHECK(!flags(L"\"-Register\" ").registerRun);
-    CHECK(!flags(L"\"-regist\" ").registerRun);
-    // Inside a longer argument it still counts.
-    CHECK(flags(L"\"C:\\tools\\x-register-y\\f.txt\" ").registerRun);
+    CHECK(!flags({L"-Register"}).registerRun);
+    CHECK(!flags({L"-regist"}).registerRun);
+    // Only where an argument begins with the text: a document path that
+    // merely contains it is an ordinary argument.
+    CHECK(!flags({L"C:\\Data\\land-registers.dwg"}).registerRun);
+    CHECK(!flags({L"C:\\x-unregister\\a.dwg"}).unregisterRun);
+    CHECK(!flags({L"a /4GB"}).reserve4GB);
+    CHECK(!flags({L"x-profiler"}).profiler);
 
-    // "-unregister" contains no "-register", so it alone does not register.
-    StarterFlags un = flags(L"\"-unregister\" ");
+    // "-unregister" does not begin with "-register", so it alone does not register.
+    StarterFlags un = flags({L"-unregister"});
     CHECK(un.unregisterRun);
     CHECK(!un.registerRun);
-    CHECK(flags(L"\"/UNREGISTER\" ").unregisterRun);
-    CHECK(!flags(L"\"-Unregister\" ").unregisterRun);
-    StarterFlags both = flags(L"\"-register\" \"-unregister\" ");
+    CHECK(flags({L"/UNREGISTER"}).unregisterRun);
+    CHECK(!flags({L"-Unregister"}).unregisterRun);
+    StarterFlags both = flags({L"doc.dwg", L"-register", L"-unregister"});
     CHECK(both.registerRun && both.unregisterRun);
 
-    CHECK(flags(L"\"-stop_for_connect\" ").stopForConnect);
-    CHECK(!flags(L"\"/stop_for_connect\" ").stopForConnect);
-    CHECK(flags(L"\"-profiler\" ").profiler);
-    CHECK(!flags(L"\"/profiler\" ").profiler);
-    CHECK(!flags(L"\"-PROFILER\" ").profiler);
-    CHECK(flags(L"\"/4GB\" ").reserve4GB);
-    CHECK(!flags(L"\"-4GB\" ").reserve4GB);
-    CHECK(!flags(L"\"/4gb\" ").reserve4GB);
+    CHECK(flags({L"-stop_for_connect"}).stopForConnect);
+    CHECK(!flags({L"/stop_for_connect"}).stopForConnect);
+    CHECK(flags({L"-profiler"}).profiler);
+    CHECK(!flags({L"/profiler"}).profiler);
+    CHECK(!flags({L"-PROFILER"}).profiler);
+    CHECK(flags({L"/4GB"}).reserve4GB);
+    CHECK(!flags({L"-4GB"}).reserve4GB);
+    CHECK(!flags({L"/4gb"}).reserve4GB);
 
-    StarterFlags none = flags(L"");
+    // The program path is not an argument.
+    std::wstring program = L"C:\\-register\\Meridane.exe";
+    wchar_t *argv[1] = {&program[0]};
+    StarterFlags f = {};
+    scanFlags(1, argv, &f);
+    CHECK(!f.registerRun);
+
+    StarterFlags none = flags({});
     CHECK(!none.registerRun && !none.unregisterRun && !none.stopForConnect && !none.profiler
           && !none.reserve4GB);
 }
@@ -233,11 +281,8 @@ TEST_GROUP(FinalCommandLine)
 
     // Two arguments a and "b c": two blanks before the slash.
     size_t cap = 0;
-    std::vector<std::wstring> args = {L"C:\\x.exe", L"a", L"b c"};
-    std::vector<wchar_t *> argv;
-    for (std::wstring &a : args)
-        argv.push_back(&a[0]);
-    wchar_t *line = rebuildCommandLine(3, argv.data(), &cap);
+    Argv args({L"a", L"b c"});
+    wchar_t *line = rebuildCommandLine(args.argc(), args.argv(), &cap);
     text = buildFinalCommandLine(line, cap, L"C:\\cfg.ini");
     CHECK_EQ(narrow(text), "\"a\" \"b c\"  /_KxIniFileName_:\"C:\\cfg.ini\"");
     freeText(text);

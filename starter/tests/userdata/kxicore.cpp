@@ -1,13 +1,13 @@
 // Stand-in for the product's support module: records the catalogue path it
-// is initialised with and "translates" by prefixing "[ru] ". The reset text
-// gains a stray "%d" to show that translated texts are never used as formats.
+// is initialised with and "translates" by prefixing "[ru] ", into one buffer
+// that the next call overwrites. The reset text gains a stray "%d" to show
+// that translated texts are never used as formats.
 #include <windows.h>
 
 #include <string>
 
 static std::wstring g_catalog;
-static std::wstring g_last[8];
-static int g_next = 0;
+static std::wstring g_last;
 
 extern "C" int suppInit(const wchar_t *catalog)
 {
@@ -17,7 +17,7 @@ extern "C" int suppInit(const wchar_t *catalog)
 
 extern "C" const wchar_t *suppTranslate(const wchar_t *text)
 {
-    std::wstring &slot = g_last[g_next++ % 8];
+    std::wstring &slot = g_last;
     slot = L"[ru] ";
     slot += text;
     if (slot.find(L"%s") != std::wstring::npos)

@@ -128,6 +128,93 @@ TEST_GROUP(PackageRuns)
     r = run(inst, o);
     CHECK(r.exitCode == 0);
     CHECK_EQ(regText(L"UserDataDir_Tools.Extra"), "<missing>");
+
+    // A relative path with forward slashes (the starter runs in its own
+    // folder): the package's files are read from the package's folder.
+    removeTree(target);
+    o.args = {L"-g", L"../Pk/Tools.Extra.package"};
+    r = run(inst, o);
+    CHECK(r.exitCode == 7);
+    CHECK_EQ(readFile(join(target, L"Data\\tool.cfg")), "tool");
+    CHECK_EQ(regText(L"UserDataDir_Tools.Extra"), narrow(target));
+}
+
+TEST_GROUP(LongUserFolderRuns)
+{
+    // A vendor name that makes the user data folder 259 characters long,
+    // the most it can hold (520 bytes with the terminating zero in the
+    // registry): recorded, read back whole, so the next start does not
+    // provision again.
+    std::wstring label = L"Stadia 25.0";
+    size_t vendorLen = 259 - fixture::appData().size() - label.size() - 2;
+    std::wstring vendor = L"VendorLong" + std::wstring(vendorLen - 10, L'v');
+    std::wstring key = L"SOFTWARE\\" + vendor + L"\\Stadia\\25.0";
+    RegDeleteTreeW(HKEY_CURRENT_USER, (L"SOFTWARE\\" + vendor).c_str());
+    Installation inst = prepare(L"ud_long");
+    std::wstring user = join(join(fixture::appData(), vendor), label);
+    CHECK(user.size() == 259);
+    RunResult r = run(inst, fixture::options(vendor.c_str()));
+    CHECK(r.exitCode == 7);
+    wchar_t stored[300] = {};
+    DWORD type = 0, size = sizeof stored;
+    CHECK(RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"UserDataDir", RRF_RT_ANY, &type, stored,
+                       &size) == ERROR_SUCCESS);
+    CHECK(type == REG_SZ && narrow(stored) == narrow(user));
+
+    // The same folder recorded as an expandable string: a start that
+    // provisions writes it back as REG_SZ, one that does not leaves it.
+    HKEY k;
+    CHECK(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS);
+    RegSetValueExW(k, L"UserDataDir", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(user.c_str()),
+                   (DWORD)((user.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(k);
+    r = run(inst, fixture::options(vendor.c_str()));
+    CHECK(r.exitCode == 7);
+    size = sizeof stored;
+    CHECK(RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"UserDataDir", RRF_RT_ANY | RRF_NOEXPAND,
+                       &type, stored, &size) == ERROR_SUCCESS);
+    CHECK(type == REG_EXPAND_SZ);
+    removeTree(join(fixture::appData(), vendor));
+    RegDeleteTreeW(HKEY_CURRENT_USER, (L"SOFTWARE\\" + vendor).c_str());
+}
+
+TEST_GROUP(NoUserFolderRuns)
+{
+    // A vendor name too long for a user data folder: no user cfg.ini either,
+    // so the platform choice is not written to \Config\cfg.ini at the
+    // root of the drive the starter runs on.
+    std::wstring vendor = L"VendorNoFolder" + std::wstring(211, L'n');
+    std::wstring key = L"SOFTWARE\\" + vendor;
+    Installation inst = prepare(L"ud_nofolder");
+    std::wstring rootCfg = inst.bin.substr(0, 2) + L"\\Config\\cfg.ini";
+    makeDirs(inst.bin.substr(0, 2) + L"\\Config");
+    writeFile(rootCfg, "[\\Configuration]\r\n");
+    RunOptions o = fixture::options(vendor.c_str());
+    o.args = {L"-b", L"x64"};
+    RunResult r = run(inst, o);
+    CHECK(r.exitCode == 7);
+    CHECK_EQ(readFile(rootCfg), "[\\Configuration]\r\n");
+    removeTree(inst.bin.substr(0, 2) + L"\\Config");
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+
+    // A product name so long that its registry key would be cut: the cut
+    // text names another product's key, which is left alone.
+    std::wstring product(250, L'P');
+    std::wstring other = (L"SOFTWARE\\VendorCut\\" + product).substr(0, 259);
+    HKEY k;
+    CHECK(RegCreateKeyExW(HKEY_CURRENT_USER, other.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &k, nullptr) == ERROR_SUCCESS);
+    RegSetValueExW(k, L"JustUpgraded", 0, REG_SZ, reinterpret_cast<const BYTE *>(L"1"), 4);
+    RegCloseKey(k);
+    o = fixture::options(L"VendorCut");
+    o.env[L"MT_PRODUCT"] = product;
+    r = run(inst, o);
+    CHECK(r.exitCode == 7);
+    CHECK(RegOpenKeyExW(HKEY_CURRENT_USER, other.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS);
+    CHECK(RegQueryValueExW(k, L"JustUpgraded", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
+    CHECK(RegQueryValueExW(k, L"UserDataDir", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS);
+    RegCloseKey(k);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\VendorCut");
 }
 
 TEST_GROUP(StartScreenRuns)

@@ -1,6 +1,7 @@
 // The parameter file ini.xml and the start-screen launch.
 #include "testkit.h"
 #include "datacopy.h"
+#include "paramfile.h"
 #include "startscreen.h"
 
 #include <string>
@@ -132,6 +133,20 @@ TEST_GROUP(paramFile_updatedWithBuildLabel)
     r.installerBuild = L"";
     CHECK(updateParamFile(r, ini.c_str(), profile.c_str()) == S_OK);
     CHECK_EQ_STR(between(readFile(ini), "String"), "Release");
+}
+
+TEST_GROUP(paramFile_labelledTextExactLength)
+{
+    // The string's length is its characters: no trailing zero character
+    // that the XML component would write into the file.
+    BSTR text = labelledText(L"Release", L"7032");
+    CHECK(text != nullptr);
+    CHECK_EQ_STR(narrow(text), "Release (7032)");
+    CHECK(SysStringLen(text) == 14);
+    SysFreeString(text);
+    text = labelledText(L"", L"1");
+    CHECK(SysStringLen(text) == 4);
+    SysFreeString(text);
 }
 
 TEST_GROUP(paramFile_repairedOrLeftUntouched)
