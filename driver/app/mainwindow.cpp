@@ -250,6 +250,8 @@ void MainWindow::openSerialPort()
             &MainWindow::handlerResponseReceived, Qt::QueuedConnection);
     connect(m_serialPortHandler, &SerialPortHandler::receivedBasePoint, this,
             &MainWindow::handlerReceivedBasePoint, Qt::QueuedConnection);
+    connect(m_serialPortHandler, &SerialPortHandler::basePointFailed, this,
+            &MainWindow::handlerBasePointFailed, Qt::QueuedConnection);
     // Queued like the replies, so it comes after the link's last reply.
     SerialPortHandler *link = m_serialPortHandler;
     connect(link, &QThread::finished, this, [this, link] { serialLinkFinished(link); },
@@ -387,7 +389,10 @@ void MainWindow::serialLinkFinished(SerialPortHandler *link)
     m_closingLink = nullptr;
     setControlsEnabled(false);
     showStatus(status);
-    // Every reply the link delivered has been handled: the server link may go.
+    // Every reply the link delivered has been handled: a base point still
+    // awaited will not come.
+    m_basePoints->measurementFailed(status);
+    // The server link may go too.
     disconnectFromServer();
 }
 
