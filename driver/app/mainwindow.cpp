@@ -389,11 +389,10 @@ void MainWindow::serialLinkFinished(SerialPortHandler *link)
     m_closingLink = nullptr;
     setControlsEnabled(false);
     showStatus(status);
-    // Every reply the link delivered has been handled: a base point still
-    // awaited will not come.
-    m_basePoints->measurementFailed(status);
-    // The server link may go too.
+    // Every reply the link delivered has been handled: the server link may go.
     disconnectFromServer();
+    // A base point still awaited will not come (last: the dialog may show a box).
+    m_basePoints->measurementFailed(status);
 }
 
 void MainWindow::disconnectFromServer()
