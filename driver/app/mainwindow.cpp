@@ -250,6 +250,8 @@ void MainWindow::openSerialPort()
             &MainWindow::handlerResponseReceived, Qt::QueuedConnection);
     connect(m_serialPortHandler, &SerialPortHandler::receivedBasePoint, this,
             &MainWindow::handlerReceivedBasePoint, Qt::QueuedConnection);
+    connect(m_serialPortHandler, &SerialPortHandler::basePointFailed, this,
+            &MainWindow::handlerBasePointFailed, Qt::QueuedConnection);
     // Queued like the replies, so it comes after the link's last reply.
     SerialPortHandler *link = m_serialPortHandler;
     connect(link, &QThread::finished, this, [this, link] { serialLinkFinished(link); },
@@ -389,6 +391,8 @@ void MainWindow::serialLinkFinished(SerialPortHandler *link)
     showStatus(status);
     // Every reply the link delivered has been handled: the server link may go.
     disconnectFromServer();
+    // A base point still awaited will not come (last: the dialog may show a box).
+    m_basePoints->measurementFailed(status);
 }
 
 void MainWindow::disconnectFromServer()

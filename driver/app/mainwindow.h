@@ -95,6 +95,9 @@ private:
     // Minimum width of the four name fields from the texts they will show.
     void fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts);
     void handlerCommandError(const QString &text);
+    // A distance measurement failed in base-point mode: the base points
+    // dialog is told if it waits for one, otherwise a command error.
+    void handlerBasePointFailed(int code, const QString &text);
 
     void measureAfterSessionConfirmed();
     void showMeasurementInfo(const QString &sessionName, const QString &groupName,

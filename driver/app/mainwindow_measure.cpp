@@ -154,6 +154,12 @@ void MainWindow::handlerReceivedBasePoint(QPair<RPC, QVariant> pair)
     m_basePoints->setMeasuredPoint(pointFromFields(m.hzAngle, m.vAngle, m.slopeDistance));
 }
 
+void MainWindow::handlerBasePointFailed(int code, const QString &text)
+{
+    if (!m_basePoints->measurementFailed(text, code))
+        handlerCommandError(text);
+}
+
 void MainWindow::showMeasurementInfo(const QString &sessionName, const QString &groupName,
                                      const QString &pointName, const QString &deviceName)
 {

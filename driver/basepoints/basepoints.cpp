@@ -129,6 +129,10 @@ BasePoints::BasePoints(QWidget *parent)
     m_answerTimer = new QTimer(this);
     m_answerTimer->setSingleShot(true);
     connect(m_answerTimer, &QTimer::timeout, this, &BasePoints::noMatrixArrived);
+
+    m_measureTimer = new QTimer(this);
+    m_measureTimer->setSingleShot(true);
+    connect(m_measureTimer, &QTimer::timeout, this, &BasePoints::noMeasurementArrived);
 }
 
 BasePoints::~BasePoints() = default;
@@ -200,6 +204,7 @@ void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
         return;
     }
     m_table->measuring = false;
+    m_measureTimer->stop();
 
     BasePointRow *row = m_table->currentRow;
     if (!row) {
@@ -265,7 +270,60 @@ void BasePoints::onMeasureClicked()
     }
     m_table->measuring = true;
     m_measureButton->setEnabled(false);
+    // The link gives up on a silent instrument by itself and says so; this
+    // bound only keeps the dialog from waiting for ever if nothing comes.
+    m_measureTimer->start(m_measureTimeoutMs > 0 ? m_measureTimeoutMs
+                                                 : 2 * handler->replyTimeout() + 5000);
     handler->enqueue(BAP_MeasDistanceAngle, QList<QVariant>() << QVariant(2));
+}
+
+void BasePoints::endMeasuring()
+{
+    m_table->measuring = false;
+    m_measureTimer->stop();
+    // The row stays as it was: unmeasured and, if still selected, ready for
+    // another Measure.
+    m_measureButton->setEnabled(m_table->currentRow != nullptr);
+    m_table->update();
+}
+
+QString BasePoints::returnCodeMeaning(int code)
+{
+    switch (code) {
+    case 1285:
+        return tr("Only the angles were measured, no distance");
+    case 1292:
+        return tr("No distance could be measured: no reflector or target in the line of sight");
+    case 3077:
+        return tr("The instrument did not answer in time");
+    case 8710:
+        return tr("No target was found");
+    default:
+        return QString();
+    }
+}
+
+bool BasePoints::measurementFailed(const QString &reason, int returnCode)
+{
+    if (!m_table->measuring)
+        return false;
+    endMeasuring();
+    const QString meaning = returnCodeMeaning(returnCode);
+    const QString text = tr("%1: nothing was measured")
+                             .arg(meaning.isEmpty() ? reason
+                                                    : QStringLiteral("%1 (%2)").arg(meaning, reason));
+    logLine(text);
+    if (isVisible())
+        QMessageBox::warning(this, tr("Error"), text, QMessageBox::Ok);
+    return true;
+}
+
+void BasePoints::noMeasurementArrived()
+{
+    if (!m_table->measuring)
+        return;
+    const int seconds = (m_measureTimer->interval() + 999) / 1000;
+    measurementFailed(tr("The instrument has not answered within %1 s").arg(seconds));
 }
 
 namespace {

@@ -36,6 +36,19 @@ public:
     void updateResiduals();
     void retranslate();
 
+    // The distance measurement that Measure asked for failed: the instrument
+    // answered `returnCode` or nothing, or its link closed; `reason` is what
+    // the link or the main window said. Ends the wait, leaves the row
+    // unmeasured and selected and Measure usable, and tells the operator
+    // (log, and a message box while the dialog is shown). Returns false,
+    // changing nothing, when no measurement was pending.
+    bool measurementFailed(const QString &reason, int returnCode = 0);
+
+    // How long Measure waits for the instrument's answer before it says
+    // that none came, in ms; 0 (the default) takes twice the link's bound
+    // for a distance plus 5 s, so the link reports its own time-out first.
+    void setMeasureTimeout(int ms) { m_measureTimeoutMs = ms; }
+
     // The request Calculate sends: per measured row with Used checked, in
     // display order, its measured point, its known point and its weight (the
     // Weight text with "," read as "."; not a number gives 0.0). Returns the
@@ -68,6 +81,9 @@ private:
     void fitLabelWidths();
     void setButtonsEnabled(bool enabled);
     void noMatrixArrived();
+    void endMeasuring();
+    void noMeasurementArrived();
+    static QString returnCodeMeaning(int code);
 
     BasePointsTable *m_table = nullptr;
     QScrollArea *m_scrollArea = nullptr;
@@ -85,5 +101,7 @@ private:
     QSpinBox *m_rowsSpin = nullptr;
     QTimer *m_answerTimer = nullptr;
     int m_answerTimeoutMs = 10000;
+    QTimer *m_measureTimer = nullptr;
+    int m_measureTimeoutMs = 0;
 
 };

@@ -250,8 +250,13 @@ void SerialPortHandler::failRequest(int code)
     if (lastRpc == TMC_DoMeasure)
         startupPending = false;
     // Failed polls are normal (no distance yet, telescope moving).
-    if (!GeoCom::isPoll(lastRpc))
-        emit errorResponse(tr("Command error %1: error code %2").arg(qint32(lastRpc)).arg(code));
+    if (GeoCom::isPoll(lastRpc))
+        return;
+    const QString text = tr("Command error %1: error code %2").arg(qint32(lastRpc)).arg(code);
+    if (basePointMode && lastRpc == BAP_MeasDistanceAngle)
+        emit basePointFailed(code, text);
+    else
+        emit errorResponse(text);
 }
 
 void SerialPortHandler::readReply()

@@ -16,7 +16,10 @@
 // finds itself are reported like error replies, with GeoCOM's own codes:
 // "Command error <rpc>: error code 3077" (no reply in time) and 3074 (a
 // success reply with values missing or unreadable, or no GeoCOM reply at
-// all); the three polls fail silently as they do on error replies.
+// all); the three polls fail silently as they do on error replies. In
+// base-point mode a failed distance measurement (BAP_MeasDistanceAngle) is
+// reported through basePointFailed instead, as its answer would have gone
+// to receivedBasePoint.
 //
 // A distance measurement outside base-point mode is cleared (TMC_DoMeasure
 // 3,1) in the same exchange, as in base-point mode, so the next
@@ -110,6 +113,10 @@ signals:
     void receivedBasePoint(QPair<RPC, QVariant> pair);
     // The port failed underneath the link; the loop ends after this.
     void portLost(QString error);
+    // In base-point mode: the distance measurement (BAP_MeasDistanceAngle)
+    // failed with `code` (the instrument's, or 3077/3074 from the link);
+    // `error` is the text errorResponse would have carried.
+    void basePointFailed(int code, QString error);
 
 protected:
     void exchange() override;

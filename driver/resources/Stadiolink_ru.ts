@@ -11,6 +11,10 @@
 <context>
     <name>BasePoints</name>
     <message>
+        <source>%1: nothing was measured</source>
+        <translation>%1: измерение не выполнено</translation>
+    </message>
+    <message>
         <source>A weight must be a number greater than 0. Correct the weight, or clear the Used box to leave the point out: %1</source>
         <translation>Вес должен быть числом больше 0. Исправьте вес или снимите флажок «Используется», чтобы исключить точку: %1</translation>
     </message>
@@ -63,12 +67,24 @@
         <translation>Имя</translation>
     </message>
     <message>
+        <source>No distance could be measured: no reflector or target in the line of sight</source>
+        <translation>Расстояние не измерено: на линии визирования нет отражателя или цели</translation>
+    </message>
+    <message>
         <source>No station matrix has come from the server within %1 s: the server could not solve with these points or does not answer</source>
         <translation>Сервер не прислал матрицу станции за %1 с: он не смог выполнить расчёт по этим точкам или не отвечает</translation>
     </message>
     <message>
+        <source>No target was found</source>
+        <translation>Цель не найдена</translation>
+    </message>
+    <message>
         <source>Ok</source>
         <translation>Ок</translation>
+    </message>
+    <message>
+        <source>Only the angles were measured, no distance</source>
+        <translation>Измерены только углы, расстояние не измерено</translation>
     </message>
     <message>
         <source>RMS:</source>
@@ -77,6 +93,14 @@
     <message>
         <source>Rows:</source>
         <translation>Строк:</translation>
+    </message>
+    <message>
+        <source>The instrument did not answer in time</source>
+        <translation>Прибор не ответил вовремя</translation>
+    </message>
+    <message>
+        <source>The instrument has not answered within %1 s</source>
+        <translation>Прибор не ответил в течение %1 с</translation>
     </message>
     <message>
         <source>There is no connection to the instrument: nothing was measured</source>

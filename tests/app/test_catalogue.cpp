@@ -22,6 +22,7 @@ struct Message {
 // Every user-visible source text of the driver, by the class that shows it.
 const Message messages[] = {
     {"AbstractHandler", "There are no errors"},
+    {"BasePoints", "%1: nothing was measured"},
     {"BasePoints", "A weight must be a number greater than 0. Correct the weight, or clear the Used box to leave the point out: %1"},
     {"BasePoints", "All basepoints have been measured"},
     {"BasePoints", "Base points"},
@@ -35,10 +36,15 @@ const Message messages[] = {
     {"BasePoints", "Min error:"},
     {"BasePoints", "More than two points must be included in the calculation"},
     {"BasePoints", "Name"},
+    {"BasePoints", "No distance could be measured: no reflector or target in the line of sight"},
     {"BasePoints", "No station matrix has come from the server within %1 s: the server could not solve with these points or does not answer"},
+    {"BasePoints", "No target was found"},
     {"BasePoints", "Ok"},
+    {"BasePoints", "Only the angles were measured, no distance"},
     {"BasePoints", "RMS:"},
     {"BasePoints", "Rows:"},
+    {"BasePoints", "The instrument did not answer in time"},
+    {"BasePoints", "The instrument has not answered within %1 s"},
     {"BasePoints", "There is no connection to the instrument: nothing was measured"},
     {"BasePoints", "There is no connection to the server: nothing was calculated"},
     {"BasePoints", "Used"},
@@ -229,9 +235,9 @@ private slots:
                 QCOMPARE(ru.contains(QLatin1String(mark)),
                          QString::fromUtf8(m.source).contains(QLatin1String(mark)));
         }
-        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 132);
+        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 138);
         QCOMPARE(perContext.value("MainWindow"), 71);
-        QCOMPARE(perContext.value("BasePoints"), 22);
+        QCOMPARE(perContext.value("BasePoints"), 28);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
         QCOMPARE(perContext.value("Client"), 12);
         QCOMPARE(perContext.value("CommandLine"), 2);

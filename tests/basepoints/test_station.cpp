@@ -193,6 +193,84 @@ private slots:
         w.closeSerialPort();
     }
 
+    // A measurement that fails (error replies, no answer at all) leaves its
+    // row unmeasured, the rows selectable and Measure usable, and says why.
+    void failedMeasurementLeavesTheRowToMeasureAgain()
+    {
+        BoxCatcher boxes;
+        Tool sim("tools/simulator/stadiolink-sim",
+                 {"--fast", "--fault", "17017:error=1292:1", "--fault", "17017:error=8710:1",
+                  "--fault", "17017:delay=0:1", "--fault", "17017:silent"});
+        QVERIFY2(!sim.first.isEmpty(), qPrintable(sim.program));
+        MainWindow w;
+        chooseLinks(w, sim.first, 1); // no server: its box is not looked at
+        w.openSerialPort();
+        QVERIFY(w.serialLink());
+        QTRY_VERIFY(w.serialLink()->isRunning());
+        BasePoints *dialog = w.basePointsDialog();
+        BasePointsTable *table = dialog->table();
+        for (const char *name : {"T1", "T2", "T3"})
+            dialog->addBasePoint(point(name, 10, 5, 1.2));
+        dialog->show();
+        QPushButton *measure = dialog->findChild<QPushButton *>("measureButton");
+        click(table, cellCentre(table, 0, NumberColumn));
+        boxes.boxes.clear();
+
+        const auto failsWith = [&](const QString &text) {
+            measure->click();
+            QVERIFY(table->measuring);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
+            QCOMPARE(boxes.boxes[0].text, text);
+            boxes.boxes.clear();
+            QVERIFY(!table->measuring);
+            QVERIFY(measure->isEnabled());
+            QVERIFY(w.ui().logPane->toPlainText().contains(text));
+        };
+        failsWith("No distance could be measured: no reflector or target in the line of sight "
+                  "(Command error 17017: error code 1292): nothing was measured");
+        QVERIFY(!table->rows[0]->measured && table->rows[0]->selected);
+        click(table, cellCentre(table, 1, NumberColumn));
+        QCOMPARE(table->currentRow, table->rows[1]);
+        failsWith("No target was found (Command error 17017: error code 8710): nothing was measured");
+
+        measure->click();
+        QTRY_VERIFY_WITH_TIMEOUT(table->rows[1]->measured, 10000);
+        QCOMPARE(table->currentRow, table->rows[2]);
+
+        // The instrument stays silent: the dialog's own bound ends the wait.
+        dialog->setMeasureTimeout(800);
+        failsWith("The instrument has not answered within 1 s: nothing was measured");
+        QVERIFY(!table->rows[2]->measured && table->rows[2]->selected);
+        QVERIFY(!table->rows[0]->measured);
+    }
+
+    void lostInstrumentEndsThePendingMeasurement()
+    {
+        BoxCatcher boxes;
+        Tool sim("tools/simulator/stadiolink-sim", {"--fast", "--fault", "17017:close"});
+        QVERIFY2(!sim.first.isEmpty(), qPrintable(sim.program));
+        MainWindow w;
+        chooseLinks(w, sim.first, 1);
+        w.openSerialPort();
+        QVERIFY(w.serialLink());
+        QTRY_VERIFY(w.serialLink()->isRunning());
+        BasePoints *dialog = w.basePointsDialog();
+        BasePointsTable *table = dialog->table();
+        dialog->addBasePoint(point("T1", 10, 5, 1.2));
+        dialog->show();
+        click(table, cellCentre(table, 0, NumberColumn));
+        boxes.boxes.clear();
+        dialog->findChild<QPushButton *>("measureButton")->click();
+        QVERIFY(table->measuring);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes.size(), 1, 10000);
+        QVERIFY2(boxes.boxes[0].text.startsWith("The instrument was lost: ")
+                     && boxes.boxes[0].text.endsWith(": nothing was measured"),
+                 qPrintable(boxes.boxes[0].text));
+        QVERIFY(!table->measuring);
+        QVERIFY(!table->rows[0]->measured && table->rows[0]->selected);
+        QVERIFY(dialog->findChild<QPushButton *>("measureButton")->isEnabled());
+    }
+
     void stationFromMeasuredBasePoints_data()
     {
         QTest::addColumn<bool>("clockwise");

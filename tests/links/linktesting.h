@@ -23,8 +23,12 @@ public:
                 [this](ReplyPair p) { basePoints << p; }, Qt::QueuedConnection);
         connect(h, &SerialPortHandler::portLost, this, [this](QString e) { lost << e; },
                 Qt::QueuedConnection);
+        connect(h, &SerialPortHandler::basePointFailed, this,
+                [this](int code, QString e) { basePointFailures << qMakePair(code, e); },
+                Qt::QueuedConnection);
     }
     QStringList errors;
+    QList<QPair<int, QString>> basePointFailures;
     QStringList lost;
     QList<ReplyPair> responses;
     QList<ReplyPair> basePoints;

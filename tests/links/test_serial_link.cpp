@@ -363,6 +363,33 @@ private slots:
         QCOMPARE(rec->basePoints.size(), 2);
     }
 
+    // A failed distance goes where its answer would have gone: to the
+    // base-point path in base-point mode, a command error otherwise.
+    void failedMeasurementFollowsTheBasePointMode()
+    {
+        open(false, 400);
+        link->setBasePointMode(true);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+        peer->reply("%R1P,0,0:1292");
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));  // never answered
+        QTRY_COMPARE(rec->basePointFailures.size(), 2);
+        QCOMPARE(rec->basePointFailures[0],
+                 qMakePair(1292, QStringLiteral("Command error 17017: error code 1292")));
+        QCOMPARE(rec->basePointFailures[1],
+                 qMakePair(3077, QStringLiteral("Command error 17017: error code 3077")));
+        QVERIFY(rec->errors.isEmpty());
+
+        link->setBasePointMode(false);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+        peer->reply("%R1P,0,0:8710");
+        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 17017: error code 8710")});
+        QCOMPARE(rec->basePointFailures.size(), 2);
+    }
+
     void splitReplyIsAssembled()
     {
         open(false);
