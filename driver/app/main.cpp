@@ -25,6 +25,8 @@ int main(int argc, char *argv[])
 #endif
 
     QApplication app(argc, argv);
+    // Names the folder of the observation journal, whatever the file name.
+    QCoreApplication::setApplicationName(QStringLiteral("Stadiolink"));
     const QString deviceName = deviceNameFromArguments(QCoreApplication::arguments());
 
     int result = 0;

@@ -58,6 +58,7 @@ MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow
 
     connectSignals();
     setControlsEnabled(false);
+    setUpJournal();
 
     if (Localization::instance) {
         Localization::instance->setMainWindow(this);
@@ -294,7 +295,13 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
         if (link == m_client)
             setServerStatus(false);
     });
-    connect(m_client, &Client::newInfoMeasurement, this, &MainWindow::showMeasurementInfo);
+    // Answers and the link's end update the journal (mainwindow_journal.cpp).
+    const int connection = ++m_connection;
+    m_liveSession = m_client->sessionNameValue();
+    connect(m_client, &Client::newInfoMeasurement, this,
+            [this, connection](QString s, QString g, QString p, QString d) {
+                pointAnswered(connection, s, g, p, d);
+            });
     connect(m_client, &Client::errorInfo, this, &MainWindow::handlerErrorClient);
     connect(m_client, &Client::successSetSessionName, this,
             &MainWindow::measureAfterSessionConfirmed);
@@ -307,11 +314,16 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
         setStationMatrix(rowMajor.constData());
         m_basePoints->updateResiduals();
     });
-    connect(m_client, &Client::pointNotSent, this, &MainWindow::logUnsentPoint);
-    connect(link, &QThread::finished, this, [this, link] { serverLinkFinished(link); },
+    connect(m_client, &Client::pointNotSent, this, [this](MeasuringPoint pt) { logPoint(pt, false); });
+    connect(link, &QThread::finished, this,
+            [this, link, connection] {
+                serverLinkEnded(connection);
+                serverLinkFinished(link);
+            },
             Qt::QueuedConnection);
 
     m_client->start(QThread::InheritPriority);
+    QTimer::singleShot(0, this, [this] { offerUnsentPoints(true); });
 }
 
 void MainWindow::setServerStatus(bool on)

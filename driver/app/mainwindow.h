@@ -9,11 +9,14 @@
 #include <QString>
 #include <QVariant>
 
+#include "deliveryqueue.h"
 #include "mainwindowui.h"
 #include "types.h"
 
 class BasePoints;
 class Client;
+class Journal;
+struct JournalRecord;
 class QLineEdit;
 class QTimer;
 class SerialPortHandler;
@@ -63,6 +66,16 @@ public:
     // have finished; Connect is enabled again afterwards.
     bool isClosing() const { return m_closingLink != nullptr || !m_closingClients.isEmpty(); }
 
+    // --- observation journal (mainwindow_journal.cpp) ---
+    // Every measured point, written before it is handed to the server link,
+    // and its delivery state.
+    Journal *journal() const { return m_journal; }
+    // Asks the operator whether to send the journal's points that have not
+    // reached the server; `afterConnecting` leaves out the ones the operator
+    // skipped before and says nothing when there are none.
+    void offerUnsentPoints(bool afterConnecting);
+    // --- end observation journal ---
+
 public slots:
     void openSerialPort();
     void closeSerialPort();
@@ -104,14 +117,34 @@ private:
                              const QString &pointName, const QString &deviceName);
     void setSessionField(const QString &name);
     void setGroupField(const QString &name);
-    // A measured point with the current names, to the server; logged
-    // instead when it cannot be sent.
+    // A measured point with the current names: to the journal, then to the
+    // server when there is a link, and one line in the log.
     void sendMeasuredPoint(double hz, double v, double d);
     MeasuringPoint pointFromFields(double hz, double v, double d) const;
-    void logUnsentPoint(const MeasuringPoint &pt);
     bool serverLinkRunning() const;
     bool instrumentLinkRunning() const;
     void showStatus(const QString &text);
+
+    // --- observation journal (mainwindow_journal.cpp) ---
+    void setUpJournal();
+    void logPoint(const MeasuringPoint &pt, bool sent);
+    // Message 2 of the server connection numbered `connection`: confirms the
+    // oldest point waiting for it.
+    void pointAnswered(int connection, const QString &sessionName, const QString &groupName,
+                       const QString &pointName, const QString &deviceName);
+    // The server connection numbered `connection` ended: its unanswered
+    // points become unsent.
+    void serverLinkEnded(int connection);
+    void sendAgain(const QVector<JournalRecord> &points);
+    Journal *m_journal = nullptr;
+    DeliveryQueue m_delivery;      // points waiting for the running link's answer
+    int m_connection = 0;          // number of the latest server connection
+    DeliveryQueue m_endedDelivery; // unanswered points of an ended connection
+    int m_endedConnection = -1;    // whose late answers still confirm them
+    // The client's session name as the live measurements left it; an answer
+    // to a point sent again would otherwise replace it with an old session.
+    QString m_liveSession;
+    // --- end observation journal ---
 
     MainWindowUi m_ui;
     SerialPortHandler *m_serialPortHandler = nullptr;

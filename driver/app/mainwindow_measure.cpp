@@ -45,11 +45,13 @@ void MainWindow::handlerMeasButtonClick()
         return;
     }
 
-    // Without the server a measurement would have nowhere to go.
+    // Without the server the point is measured all the same and kept in
+    // the journal as unsent.
     if (!serverLinkRunning()) {
         const QString text = tr("There is no connection to the server");
         showStatus(text);
         appendLog(text);
+        m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
         return;
     }
 
@@ -77,22 +79,6 @@ MeasuringPoint MainWindow::pointFromFields(double hz, double v, double d) const
     pt.pointName = m_ui.pointNameEdit->text().trimmed();
     polarToCartesian(hz, v, d, pt.x, pt.y, pt.z);
     return pt;
-}
-
-void MainWindow::logUnsentPoint(const MeasuringPoint &pt)
-{
-    // Nothing measured is lost: the names and coordinates stay in the log.
-    appendLog(QStringLiteral("%1: %2 / %3 / %4: x = %5, y = %6, z = %7")
-                  .arg(tr("There is no connection to the server"), pt.sessionName, pt.groupName,
-                       pt.pointName, QString::number(pt.x, 'f', 4), QString::number(pt.y, 'f', 4),
-                       QString::number(pt.z, 'f', 4)));
-}
-
-void MainWindow::sendMeasuredPoint(double hz, double v, double d)
-{
-    const MeasuringPoint pt = pointFromFields(hz, v, d);
-    if (!serverLinkRunning() || !m_client->sendPoint(pt))
-        logUnsentPoint(pt);
 }
 
 void MainWindow::handlerResponseReceived(QPair<RPC, QVariant> pair)
@@ -246,4 +232,5 @@ void MainWindow::handlerErrorClient(ErrorInfo info)
     m_client->sendSessionName(name);
     setSessionField(name);
     m_client->setSessionName(name);
+    m_liveSession = name;
 }

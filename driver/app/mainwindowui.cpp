@@ -152,6 +152,8 @@ void MainWindowUi::setupUi(QMainWindow *window)
     actionConnect->setObjectName(QStringLiteral("actionConnect"));
     actionDisconnect = new QAction(QIcon(QStringLiteral(":/images/disconnect.ico")), QString(), window);
     actionDisconnect->setObjectName(QStringLiteral("actionDisconnect"));
+    actionSendUnsent = new QAction(window);
+    actionSendUnsent->setObjectName(QStringLiteral("actionSendUnsent"));
     actionExit = new QAction(QIcon(QStringLiteral(":/images/application-exit.png")), QString(), window);
     actionExit->setObjectName(QStringLiteral("actionExit"));
     actionSettings = new QAction(QIcon(QStringLiteral(":/images/settings.ico")), QString(), window);
@@ -341,6 +343,7 @@ void MainWindowUi::setupUi(QMainWindow *window)
     menuBar->addMenu(helpMenu);
     connectionMenu->addAction(actionConnect);
     connectionMenu->addAction(actionDisconnect);
+    connectionMenu->addAction(actionSendUnsent);
     connectionMenu->addSeparator();
     connectionMenu->addAction(actionExit);
     settingsMenu->addAction(actionSettings);
@@ -431,6 +434,7 @@ void MainWindowUi::retranslate(QMainWindow *window, bool linkOpen, int serialNum
     actionConnect->setToolTip(tr("Connect to the serial port and to the server"));
     actionDisconnect->setText(tr("Disconnect"));
     actionDisconnect->setToolTip(tr("Disconnect from the serial port and server"));
+    actionSendUnsent->setText(tr("Send unsent points..."));
     actionExit->setText(tr("Exit"));
     actionSettings->setText(tr("Settings") + QStringLiteral(" COM"));
     actionSettings->setToolTip(tr("Configure the serial port"));

@@ -34,6 +34,7 @@ public:
     // Actions (owned by the window).
     QAction *actionConnect = nullptr;
     QAction *actionDisconnect = nullptr;
+    QAction *actionSendUnsent = nullptr; // the journal's unsent points
     QAction *actionExit = nullptr;
     QAction *actionSettings = nullptr;
     QAction *actionLaser = nullptr;

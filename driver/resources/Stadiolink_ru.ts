@@ -222,6 +222,21 @@ Stadiolink --help lists the options.
     </message>
 </context>
 <context>
+    <name>Journal</name>
+    <message>
+        <source>Journal %1, line %2 is damaged and was skipped</source>
+        <translation>Журнал %1, строка %2 повреждена и пропущена</translation>
+    </message>
+    <message>
+        <source>the folder cannot be created</source>
+        <translation>не удаётся создать папку</translation>
+    </message>
+    <message>
+        <source>The observation journal %1 cannot be written: %2</source>
+        <translation>Не удаётся записать журнал измерений %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>!Error! Client* = nullptr</source>
@@ -230,6 +245,10 @@ Stadiolink --help lists the options.
     <message>
         <source>!Error! SerialPortHandler* = nullptr</source>
         <translation>!Ошибка! SerialPortHandler* = nullptr</translation>
+    </message>
+    <message>
+        <source>%1 / %2 / %3: x = %4, y = %5, z = %6, %7</source>
+        <translation>%1 / %2 / %3: x = %4, y = %5, z = %6, %7</translation>
     </message>
     <message>
         <source>About the program</source>
@@ -372,6 +391,10 @@ Stadiolink --help lists the options.
         <translation>Неизвестно</translation>
     </message>
     <message>
+        <source>Later</source>
+        <translation>Позже</translation>
+    </message>
+    <message>
         <source>LO Average</source>
         <translation>Дальний усреднённый</translation>
     </message>
@@ -382,6 +405,42 @@ Stadiolink --help lists the options.
     <message>
         <source>Language</source>
         <translation>Язык</translation>
+    </message>
+    <message>
+        <source>not sent, kept in the journal</source>
+        <translation>не отправлена, сохранена в журнале</translation>
+    </message>
+    <message>
+        <source>Points in the journal that have not reached the server: %1, from the sessions: %2. Send them now?</source>
+        <translation>Точек в журнале, не дошедших до сервера: %1, из сессий: %2. Отправить их сейчас?</translation>
+    </message>
+    <message>
+        <source>Points not confirmed by the server, kept as unsent in the journal: %1</source>
+        <translation>Точки без подтверждения сервера сохранены в журнале как неотправленные: %1</translation>
+    </message>
+    <message>
+        <source>Points sent again from the journal: %1 of %2</source>
+        <translation>Повторно отправлено точек из журнала: %1 из %2</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Отправить</translation>
+    </message>
+    <message>
+        <source>Send unsent points...</source>
+        <translation>Отправить неотправленные точки...</translation>
+    </message>
+    <message>
+        <source>sent to the server</source>
+        <translation>отправлена на сервер</translation>
+    </message>
+    <message>
+        <source>Skip</source>
+        <translation>Пропустить</translation>
+    </message>
+    <message>
+        <source>Skipped points are not offered again after a connection. Connection &gt; Send unsent points... offers every one of them.</source>
+        <translation>Пропущенные точки больше не предлагаются после подключения. Подключение &gt; Отправить неотправленные точки... предлагает их все.</translation>
     </message>
     <message>
         <source>Stadiolink Driver</source>
@@ -472,6 +531,10 @@ Stadiolink --help lists the options.
         <translation>Связь с прибором потеряна: %1</translation>
     </message>
     <message>
+        <source>The journal holds no unsent points</source>
+        <translation>В журнале нет неотправленных точек</translation>
+    </message>
+    <message>
         <source>The laser is off</source>
         <translation>Лазер выключен</translation>
     </message>
@@ -506,6 +569,14 @@ Stadiolink --help lists the options.
     <message>
         <source>rad/s</source>
         <translation>рад/с</translation>
+    </message>
+    <message>
+        <source>Unsent points</source>
+        <translation>Неотправленные точки</translation>
+    </message>
+    <message>
+        <source>Unsent points skipped: %1</source>
+        <translation>Пропущено неотправленных точек: %1</translation>
     </message>
 </context>
 <context>

@@ -138,11 +138,12 @@ private slots:
         QCOMPARE(bar.at(2)->menu(), ui.helpMenu);
 
         const QList<QAction *> conn = ui.connectionMenu->actions();
-        QCOMPARE(conn.size(), 4);
+        QCOMPARE(conn.size(), 5);
         QCOMPARE(conn.at(0), ui.actionConnect);
         QCOMPARE(conn.at(1), ui.actionDisconnect);
-        QVERIFY(conn.at(2)->isSeparator());
-        QCOMPARE(conn.at(3), ui.actionExit);
+        QCOMPARE(conn.at(2), ui.actionSendUnsent);
+        QVERIFY(conn.at(3)->isSeparator());
+        QCOMPARE(conn.at(4), ui.actionExit);
 
         const QList<QAction *> settings = ui.settingsMenu->actions();
         QCOMPARE(settings.size(), 2);

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTextEdit>
 
+#include "journal.h"
 #include "mainwindow.h"
 #include "ptypeer.h"
 #include "settingsdialog.h"
@@ -347,6 +348,10 @@ void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort, con
     s->portCombo()->setEditText(portName);
     s->addressEdit()->setText(host);
     s->serverPortEdit()->setText(QString::number(serverPort));
+    // A journal of its own: no earlier test's unsent points are offered.
+    static QTemporaryDir journals;
+    static int count = 0;
+    w.journal()->setFolder(journals.filePath(QStringLiteral("journal%1").arg(++count)));
 }
 
 QString statusText(MainWindow &w)

@@ -135,7 +135,8 @@ std::function<void(QWidget *)> clickButton(int standardButton);
 // Answers an input dialog with the text (accept) or cancels it when null.
 std::function<void(QWidget *)> enterText(const QString &text, bool accept = true);
 
-// Puts the instrument's pty and the server's address into the settings.
+// Puts the instrument's pty and the server's address into the settings, and
+// gives the window an empty journal folder.
 void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort,
                  const QString &host = QStringLiteral("127.0.0.1"));
 

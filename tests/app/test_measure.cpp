@@ -301,11 +301,12 @@ private slots:
         m.slopeDistance = 12.5;
         win.handlerResponseReceived(qMakePair(TMC_GetSimpleMea, QVariant::fromValue(m)));
         QVERIFY2(logText(win).contains(QStringLiteral(
-                     "There is no connection to the server: S / G / P9: x = 12.5000, y = 0.0000, z = 0.0000")),
+                     "S / G / P9: x = 12.500, y = 0.000, z = 0.000, not sent, kept in the journal")),
                  qPrintable(logText(win)));
         // A record of another type converts to zeros.
         win.handlerResponseReceived(qMakePair(BAP_MeasDistanceAngle, QVariant(QStringLiteral("junk"))));
-        QVERIFY(logText(win).endsWith(QStringLiteral("P9: x = 0.0000, y = 0.0000, z = 0.0000\n")));
+        QVERIFY(logText(win).endsWith(
+            QStringLiteral("P9: x = 0.000, y = 0.000, z = 0.000, not sent, kept in the journal\n")));
     }
 
     // The link clears a measured distance in the same exchange, so every
@@ -320,7 +321,7 @@ private slots:
         GetSimpleMea g;
         g.vAngle = M_PI / 2;
         g.slopeDistance = 10.0;
-        auto unsent = [&] { return logText(win).count(QStringLiteral("There is no connection to the server")); };
+        auto unsent = [&] { return logText(win).count(QStringLiteral("not sent, kept in the journal")); };
         win.handlerResponseReceived(qMakePair(BAP_MeasDistanceAngle, QVariant::fromValue(m)));
         win.handlerResponseReceived(qMakePair(TMC_GetSimpleMea, QVariant::fromValue(g)));
         QCOMPARE(unsent(), 2);

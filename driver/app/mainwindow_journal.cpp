@@ -1,0 +1,147 @@
+// Main window: the observation journal. Every measured point is written to
+// the journal before it is handed to the server link; the server's answers
+// and the end of a connection record its delivery; after a connection the
+// points that never reached the server are offered for sending.
+
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "client.h"
+#include "journal.h"
+#include "unsentpoints.h"
+
+void MainWindow::setUpJournal()
+{
+    m_journal = new Journal(QString(), this);
+    connect(m_journal, &Journal::writeFailed, this, [this](const QString &text) {
+        showStatus(text);
+        appendLog(text);
+    });
+    connect(m_ui.actionSendUnsent, &QAction::triggered, this, [this] { offerUnsentPoints(false); });
+}
+
+void MainWindow::logPoint(const MeasuringPoint &pt, bool sent)
+{
+    appendLog(tr("%1 / %2 / %3: x = %4, y = %5, z = %6, %7")
+                  .arg(pt.sessionName, pt.groupName, pt.pointName, QString::number(pt.x, 'f', 3),
+                       QString::number(pt.y, 'f', 3), QString::number(pt.z, 'f', 3),
+                       sent ? tr("sent to the server") : tr("not sent, kept in the journal")));
+}
+
+void MainWindow::sendMeasuredPoint(double hz, double v, double d)
+{
+    const MeasuringPoint pt = pointFromFields(hz, v, d);
+    const bool linked = serverLinkRunning();
+    const int edmMode = m_ui.edmModeCombo->currentData().toInt();
+    // On disk (as far as the operating system) before the link has it.
+    const QString id = m_journal->appendPoint(pt, hz, v, d, edmMode,
+                                              linked ? JournalState::Sent : JournalState::Unsent);
+    const bool sent = linked && m_client->sendPoint(pt);
+    if (sent)
+        m_delivery.handed(id, pt, false);
+    else if (linked)
+        m_journal->appendState(id, pt, JournalState::Unsent);
+    logPoint(pt, sent);
+}
+
+void MainWindow::pointAnswered(int connection, const QString &sessionName, const QString &groupName,
+                               const QString &pointName, const QString &deviceName)
+{
+    DeliveryQueue::Entry entry;
+    bool known = false;
+    if (connection == m_connection)
+        known = m_delivery.answered(&entry);
+    else if (connection == m_endedConnection)
+        known = m_endedDelivery.answered(&entry);   // came in after the link ended
+    if (known)
+        m_journal->appendState(entry.id, entry.point, JournalState::Confirmed);
+
+    if (known && entry.resent) {
+        // An old point's names are not the next point's.
+        if (connection == m_connection && serverLinkRunning())
+            m_client->setSessionName(m_liveSession);
+        return;
+    }
+    m_liveSession = sessionName;
+    showMeasurementInfo(sessionName, groupName, pointName, deviceName);
+}
+
+void MainWindow::serverLinkEnded(int connection)
+{
+    if (connection != m_connection)
+        return;
+    const QVector<DeliveryQueue::Entry> lost = m_delivery.takeAll();
+    if (lost.isEmpty())
+        return;
+    m_endedDelivery = DeliveryQueue();
+    m_endedConnection = connection;
+    for (const DeliveryQueue::Entry &e : lost) {
+        m_journal->appendState(e.id, e.point, JournalState::Unsent);
+        m_endedDelivery.handed(e.id, e.point, e.resent);
+    }
+    appendLog(tr("Points not confirmed by the server, kept as unsent in the journal: %1").arg(lost.size()));
+}
+
+void MainWindow::offerUnsentPoints(bool afterConnecting)
+{
+    if (!serverLinkRunning()) {
+        if (!afterConnecting)
+            showStatus(tr("There is no connection to the server"));
+        return;
+    }
+    const UnsentPoints unsent =
+        collectUnsentPoints(m_journal->folder(), m_delivery.ids(), !afterConnecting);
+    for (const QString &line : unsent.damaged)
+        appendLog(line);
+    if (unsent.points.isEmpty()) {
+        if (!afterConnecting)
+            showStatus(tr("The journal holds no unsent points"));
+        return;
+    }
+
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Question);
+    box.setWindowTitle(tr("Unsent points"));
+    box.setText(tr("Points in the journal that have not reached the server: %1, from the "
+                   "sessions: %2. Send them now?")
+                    .arg(unsent.points.size())
+                    .arg(unsent.sessions().join(QStringLiteral(", "))));
+    box.setInformativeText(tr("Skipped points are not offered again after a connection. "
+                              "Connection > Send unsent points... offers every one of them."));
+    QPushButton *send = box.addButton(tr("Send"), QMessageBox::AcceptRole);
+    QPushButton *skip = box.addButton(tr("Skip"), QMessageBox::DestructiveRole);
+    QPushButton *later = box.addButton(tr("Later"), QMessageBox::RejectRole);
+    box.setDefaultButton(later);
+    box.setEscapeButton(later);
+    box.exec();
+
+    if (box.clickedButton() == send) {
+        sendAgain(unsent.points);
+    } else if (box.clickedButton() == skip) {
+        for (const JournalRecord &r : unsent.points)
+            m_journal->appendState(r.id, r.point, JournalState::Skipped);
+        appendLog(tr("Unsent points skipped: %1").arg(unsent.points.size()));
+    }
+}
+
+void MainWindow::sendAgain(const QVector<JournalRecord> &points)
+{
+    int sent = 0;
+    for (const JournalRecord &r : points) {
+        // The link may have ended while the operator was deciding.
+        if (!serverLinkRunning())
+            break;
+        m_journal->appendState(r.id, r.point, JournalState::Sent);
+        if (m_client->sendPoint(r.point)) {
+            m_delivery.handed(r.id, r.point, true);
+            ++sent;
+        } else {
+            m_journal->appendState(r.id, r.point, JournalState::Unsent);
+        }
+    }
+    appendLog(tr("Points sent again from the journal: %1 of %2").arg(sent).arg(points.size()));
+}
