@@ -1,0 +1,236 @@
+// The observation journal through the main window: points measured without
+// a server, points whose connection ended unanswered, the offer to send them
+// again, an unwritable journal, damaged lines and a hard kill right after a
+// measurement.
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include "journal.h"
+#include "mainwindow.h"
+#include "settingsdialog.h"
+#include "test_mainwindow_support.h"
+
+namespace {
+
+// Every decodable line of the window's journal files, in order.
+QList<JournalRecord> journalLines(const QString &folder)
+{
+    QList<JournalRecord> lines;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("journal-*.csv")}, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        while (!f.atEnd()) {
+            JournalRecord r;
+            if (decodeJournalRecord(f.readLine(), &r))
+                lines << r;
+        }
+    }
+    return lines;
+}
+
+// The last state of each point, by point name.
+QMap<QString, QString> lastStates(const QString &folder)
+{
+    QMap<QString, QString> states;
+    for (const JournalRecord &r : journalLines(folder))
+        states[r.point.pointName] = journalStateName(r.state);
+    return states;
+}
+
+// Clicks the message box button with this text.
+std::function<void(QWidget *)> clickText(const QString &text)
+{
+    return [text](QWidget *w) {
+        for (QAbstractButton *b : qobject_cast<QMessageBox *>(w)->buttons())
+            if (b->text() == text)
+                return b->click();
+    };
+}
+
+void setNames(MainWindow &w, const char *session, const char *point)
+{
+    w.ui().sessionEdit->setText(QString::fromUtf8(session));
+    w.ui().groupEdit->setText(QStringLiteral("G"));
+    w.ui().pointNameEdit->setText(QString::fromUtf8(point));
+}
+
+QPair<RPC, QVariant> distance(double d)
+{
+    MeasDistanceAngle m;
+    m.vAngle = M_PI / 2;
+    m.slopeDistance = d;
+    return qMakePair(BAP_MeasDistanceAngle, QVariant::fromValue(m));
+}
+
+} // namespace
+
+class TestJournalWindow : public QObject
+{
+    Q_OBJECT
+
+    UnexpectedModals unexpected;
+
+private slots:
+    void pointWithoutServerIsSentAfterReconnectingWhenAgreed()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        server.confirmSessions = true;
+        server.nextPointName = QStringLiteral("N");
+        quint16 deadPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            deadPort = probe.serverPort();
+        }
+        MainWindow w;
+        chooseLinks(w, sim.portName(), deadPort);
+        const QString folder = w.journal()->folder();
+        setNames(w, "S1", "P1");
+        {
+            ModalAnswer refused(clickButton(QMessageBox::Ok));
+            w.ui().actionConnect->trigger();
+            QVERIFY(refused.done);
+        }
+        w.ui().measButton->click();
+        QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("unsent"));
+        QVERIFY(logText(w).contains(QStringLiteral("S1 / G / P1: x = ")));
+        w.ui().actionDisconnect->trigger();
+        // A line damaged on disk is skipped, with a log line, when collecting.
+        {
+            QFile f(w.journal()->currentFile());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Append));
+            f.write("point,broken,\r\n");
+        }
+
+        // Later: nothing goes out unasked.
+        setNames(w, "S2", "Q1");
+        w.settingsDialog()->serverPortEdit()->setText(QString::number(server.port()));
+        {
+            ModalAnswer offer(clickText(QStringLiteral("Later")));
+            w.ui().actionConnect->trigger();
+            QTRY_VERIFY(offer.done);
+            QVERIFY2(offer.text.contains(QStringLiteral(": 1, from the sessions: S1.")), qPrintable(offer.text));
+        }
+        QVERIFY(logText(w).contains(QStringLiteral("line 3 is damaged and was skipped")));
+        QTest::qWait(300);
+        QVERIFY(server.ofType(3).isEmpty());
+
+        // From the Connection menu, sent: its own names, not the fields'.
+        {
+            ModalAnswer offer(clickText(QStringLiteral("Send")));
+            w.ui().actionSendUnsent->trigger();
+            QVERIFY(offer.done);
+        }
+        QTRY_COMPARE(server.ofType(3).size(), 1);
+        QCOMPARE(server.ofType(3).first().texts, QStringList({"S1", "G", "P1"}));
+        QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("confirmed"));
+        // The old point's answer leaves the fields to the operator.
+        QCOMPARE(w.ui().sessionEdit->text(), QStringLiteral("S2"));
+        QCOMPARE(w.ui().pointNameEdit->text(), QStringLiteral("Q1"));
+
+        // A live point goes on as before, and nothing is left to offer.
+        w.ui().measButton->click();
+        QTRY_COMPARE(lastStates(folder).value(QStringLiteral("Q1")), QStringLiteral("confirmed"));
+        // S2 stays agreed: the old point's answer did not replace it by S1.
+        QVERIFY(server.ofType(4).isEmpty());
+        w.ui().actionSendUnsent->trigger();
+        QCOMPARE(statusText(w), QStringLiteral("The journal holds no unsent points"));
+        QCOMPARE(server.ofType(3).size(), 2);
+        w.ui().actionDisconnect->trigger();
+        QVERIFY(unexpected.seen.isEmpty());
+    }
+
+    void unansweredPointBecomesUnsentWhenTheLinkDrops()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        server.confirmSessions = true;
+        server.nextPointName = QStringLiteral("P2");
+        MainWindow w;
+        chooseLinks(w, sim.portName(), server.port());
+        const QString folder = w.journal()->folder();
+        setNames(w, "S", "P1");
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+        w.ui().measButton->click();
+        QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("confirmed"));
+        QTRY_COMPARE(w.ui().pointNameEdit->text(), QStringLiteral("P2"));
+
+        server.nextPointName.clear();   // the server takes P2 and dies before answering
+        w.ui().measButton->click();
+        QTRY_COMPARE(server.ofType(3).size(), 2);
+        QCOMPARE(lastStates(folder).value(QStringLiteral("P2")), QStringLiteral("sent"));
+        {
+            ModalAnswer lost(clickButton(QMessageBox::Ok));
+            server.closeConnection();
+            QTRY_VERIFY_WITH_TIMEOUT(lost.done, 5000);
+        }
+        QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P2")), QStringLiteral("unsent"));
+        QCOMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("confirmed"));
+        QVERIFY(logText(w).contains(
+            QStringLiteral("Points not confirmed by the server, kept as unsent in the journal: 1")));
+        w.ui().actionDisconnect->trigger();
+    }
+
+    void unwritableJournalIsToldOnceAndMeasuringGoesOn()
+    {
+        QTemporaryDir dir;
+        QFile plain(dir.filePath(QStringLiteral("file")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        MainWindow w;
+        w.journal()->setFolder(dir.filePath(QStringLiteral("file/journal")));
+        setNames(w, "S", "P");
+        w.handlerResponseReceived(distance(10.0));
+        const QString message = statusText(w);
+        QVERIFY2(message.startsWith(QStringLiteral("The observation journal ")), qPrintable(message));
+        w.handlerResponseReceived(distance(11.0));
+        QCOMPARE(logText(w).count(QStringLiteral("The observation journal ")), 1);
+        QCOMPARE(logText(w).count(QStringLiteral(", not sent, kept in the journal")), 2);
+        QVERIFY(logText(w).contains(QStringLiteral("S / G / P: x = 11.000, y = 0.000, z = 0.000")));
+    }
+
+    void recordSurvivesAHardKill()
+    {
+        QTemporaryDir dir;
+        QProcess child;
+        child.setProgram(QFINDTESTDATA("journal_kill_child"));
+        child.setArguments({dir.path()});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.start();
+        QVERIFY(child.waitForStarted(10000));
+        QByteArray out;
+        while (!out.contains("measured") && child.waitForReadyRead(20000))
+            out += child.readAllStandardOutput();
+        QVERIFY2(out.contains("measured"), out.constData());
+        child.kill();   // SIGKILL: no destructor, no flush at exit
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        const QList<JournalRecord> lines = journalLines(dir.path());
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines.first().point.pointName, QStringLiteral("K1"));
+        QCOMPARE(lines.first().slopeDistance, 42.5);
+        QCOMPARE(lines.first().state, JournalState::Unsent);
+    }
+};
+
+QTEST_MAIN(TestJournalWindow)
+#include "test_journal_window.moc"
