@@ -6,9 +6,11 @@
 //  2. while tracking delivers a distance every N ms, the longest time the
 //     GUI thread's event loop is blocked, and the reply-to-server latency
 //     of the tracked points;
-//  3. the longest single server-link send from the GUI thread while the
+//  3. the latency of 1. with the observation journal off and on, the two
+//     alternating click by click.
+//  4. the longest single server-link send from the GUI thread while the
 //     server has stopped reading and the link's write is stuck;
-//  4. a slow distance (2.5 s): while it is measured the operator clicks
+//  5. a slow distance (2.5 s): while it is measured the operator clicks
 //     laser, arrows, EDM mode and Disconnect; the longest GUI-thread stall
 //     (target under 20 ms), and whether the point still reached the server.
 //   bench_measure [measurements, default 200] [tracking seconds, default 10]
@@ -20,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -42,6 +45,7 @@
 #include <vector>
 
 #include "client.h"
+#include "journal.h"
 #include "mainwindow.h"
 #include "settingsdialog.h"
 
@@ -341,6 +345,8 @@ int main(int argc, char **argv)
     }
 
     MainWindow w(QStringLiteral("Bench"));
+    QTemporaryDir journalDir;
+    w.journal()->setFolder(journalDir.path());
     w.ui().sessionEdit->setText(QStringLiteral("S"));
     w.ui().groupEdit->setText(QStringLiteral("G"));
     w.ui().pointNameEdit->setText(QStringLiteral("P"));
@@ -429,7 +435,35 @@ int main(int argc, char **argv)
     std::printf("tracking: instrument reply -> server arrival ms: median %.2f, mean %.2f, p95 %.2f, max %.2f\n",
                 t.median, t.mean, t.p95, t.max);
 
-    // 3. Server-link sends while the server reads nothing.
+    // 3. The journal's cost on the measurement road: off and on alternate,
+    // so that the machine's load weighs on both alike.
+    std::vector<double> journalOff, journalOn;
+    for (int i = 0; i < 2 * measurements; ++i) {
+        const bool on = i % 2 == 1;
+        w.journal()->setEnabled(on);
+        size_t before;
+        {
+            std::lock_guard<std::mutex> lock(server.m);
+            before = server.points.size();
+        }
+        w.handlerMeasButtonClick();
+        waitFor([&] {
+            std::lock_guard<std::mutex> lock(server.m);
+            return server.points.size() > before;
+        }, 5000);
+        std::lock_guard<std::mutex> l1(server.m);
+        std::lock_guard<std::mutex> l2(instrument.m);
+        if (server.points.size() > before && !instrument.measureReplies.empty())
+            (on ? journalOn : journalOff)
+                .push_back(msSince(instrument.measureReplies.back(), server.points.back()));
+    }
+    w.journal()->setEnabled(true);
+    const Stats off = stats(journalOff), on = stats(journalOn);
+    std::printf("journal: instrument reply -> server arrival ms, p50 without %.3f, with %.3f "
+                "(difference %.3f); p95 without %.3f, with %.3f\n",
+                off.median, on.median, on.median - off.median, off.p95, on.p95);
+
+    // 4. Server-link sends while the server reads nothing.
     {
         size_t before;
         {
@@ -461,7 +495,7 @@ int main(int argc, char **argv)
                     sends, longest, server.points.size() - before, sends);
     }
 
-    // 4. A slow distance, clicks and Disconnect while it is measured.
+    // 5. A slow distance, clicks and Disconnect while it is measured.
     instrument.measureDelayMs = 2500;
     size_t pointsBeforeSlow;
     {

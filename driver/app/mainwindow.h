@@ -121,6 +121,7 @@ private:
     // server when there is a link, and one line in the log.
     void sendMeasuredPoint(double hz, double v, double d);
     MeasuringPoint pointFromFields(double hz, double v, double d) const;
+    void logUnsentPoint(const MeasuringPoint &pt);
     bool serverLinkRunning() const;
     bool instrumentLinkRunning() const;
     void showStatus(const QString &text);

@@ -32,6 +32,11 @@ void MainWindow::logPoint(const MeasuringPoint &pt, bool sent)
                        sent ? tr("sent to the server") : tr("not sent, kept in the journal")));
 }
 
+void MainWindow::logUnsentPoint(const MeasuringPoint &pt)
+{
+    logPoint(pt, false);
+}
+
 void MainWindow::sendMeasuredPoint(double hz, double v, double d)
 {
     const MeasuringPoint pt = pointFromFields(hz, v, d);
@@ -41,11 +46,14 @@ void MainWindow::sendMeasuredPoint(double hz, double v, double d)
     const QString id = m_journal->appendPoint(pt, hz, v, d, edmMode,
                                               linked ? JournalState::Sent : JournalState::Unsent);
     const bool sent = linked && m_client->sendPoint(pt);
-    if (sent)
+    if (sent) {
         m_delivery.handed(id, pt, false);
-    else if (linked)
+        logPoint(pt, true);
+        return;
+    }
+    if (linked)
         m_journal->appendState(id, pt, JournalState::Unsent);
-    logPoint(pt, sent);
+    logUnsentPoint(pt);
 }
 
 void MainWindow::pointAnswered(int connection, const QString &sessionName, const QString &groupName,
