@@ -363,8 +363,8 @@ int main(int argc, char **argv)
     waitFor([&] { return settle.elapsed() > 500; }, 1000);
 
     // 1. Measure, one at a time.
-    std::vector<double> latencies;
-    for (int i = 0; i < measurements; ++i) {
+    // One Measure click; its reply-to-arrival delay goes to `into`.
+    auto measureOnce = [&](std::vector<double> &into) {
         size_t before;
         {
             std::lock_guard<std::mutex> lock(server.m);
@@ -378,8 +378,11 @@ int main(int argc, char **argv)
         std::lock_guard<std::mutex> l1(server.m);
         std::lock_guard<std::mutex> l2(instrument.m);
         if (server.points.size() > before && !instrument.measureReplies.empty())
-            latencies.push_back(msSince(instrument.measureReplies.back(), server.points.back()));
-    }
+            into.push_back(msSince(instrument.measureReplies.back(), server.points.back()));
+    };
+    std::vector<double> latencies;
+    for (int i = 0; i < measurements; ++i)
+        measureOnce(latencies);
     const Stats m = stats(latencies);
     std::printf("measure: %zu of %d points arrived; instrument reply -> server arrival ms: "
                 "median %.2f, mean %.2f, p95 %.2f, max %.2f\n",
@@ -441,21 +444,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 2 * measurements; ++i) {
         const bool on = i % 2 == 1;
         w.journal()->setEnabled(on);
-        size_t before;
-        {
-            std::lock_guard<std::mutex> lock(server.m);
-            before = server.points.size();
-        }
-        w.handlerMeasButtonClick();
-        waitFor([&] {
-            std::lock_guard<std::mutex> lock(server.m);
-            return server.points.size() > before;
-        }, 5000);
-        std::lock_guard<std::mutex> l1(server.m);
-        std::lock_guard<std::mutex> l2(instrument.m);
-        if (server.points.size() > before && !instrument.measureReplies.empty())
-            (on ? journalOn : journalOff)
-                .push_back(msSince(instrument.measureReplies.back(), server.points.back()));
+        measureOnce(on ? journalOn : journalOff);
     }
     w.journal()->setEnabled(true);
     const Stats off = stats(journalOff), on = stats(journalOn);

@@ -90,14 +90,8 @@ private slots:
         ScriptServer server;
         server.confirmSessions = true;
         server.nextPointName = QStringLiteral("N");
-        quint16 deadPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            deadPort = probe.serverPort();
-        }
         MainWindow w;
-        chooseLinks(w, sim.portName(), deadPort);
+        chooseLinks(w, sim.portName(), deadPort());
         const QString folder = w.journal()->folder();
         setNames(w, "S1", "P1");
         {

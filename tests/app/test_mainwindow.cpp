@@ -207,14 +207,8 @@ private slots:
     {
         Instrument sim;
         QVERIFY(sim.isReady());
-        quint16 deadPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            deadPort = probe.serverPort();
-        }
         MainWindow w;
-        chooseLinks(w, sim.portName(), deadPort);
+        chooseLinks(w, sim.portName(), deadPort());
         ModalAnswer answer(clickButton(QMessageBox::Ok));
         w.ui().actionConnect->trigger();
         QVERIFY(answer.done);

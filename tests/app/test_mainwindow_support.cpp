@@ -354,6 +354,13 @@ void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort, con
     w.journal()->setFolder(journals.filePath(QStringLiteral("journal%1").arg(++count)));
 }
 
+quint16 deadPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
 QString statusText(MainWindow &w)
 {
     return w.statusBar()->currentMessage();

@@ -140,6 +140,9 @@ std::function<void(QWidget *)> enterText(const QString &text, bool accept = true
 void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort,
                  const QString &host = QStringLiteral("127.0.0.1"));
 
+// A loopback port nobody listens on.
+quint16 deadPort();
+
 // The status-bar text and the log pane text.
 QString statusText(MainWindow &w);
 QString logText(MainWindow &w);
