@@ -97,6 +97,10 @@ MainWindow::~MainWindow()
         delete c;
     }
     m_closingClients.clear();
+    // Answers still on their way are not read any more: what the links had
+    // in flight is unsent in the journal.
+    for (int connection : m_deliveries.keys())
+        serverLinkEnded(connection);
     if (Localization::instance) {
         Localization::instance->setMainWindow(nullptr);
         Localization::instance->setSettingsDialog(nullptr);
@@ -314,7 +318,9 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
         setStationMatrix(rowMajor.constData());
         m_basePoints->updateResiduals();
     });
-    connect(m_client, &Client::pointNotSent, this, [this](MeasuringPoint pt) { logPoint(pt, false); });
+    // A point given back was never written; it becomes unsent with the
+    // connection's other unanswered points when the link has finished.
+    connect(m_client, &Client::pointNotSent, this, &MainWindow::logUnsentPoint);
     connect(link, &QThread::finished, this,
             [this, link, connection] {
                 serverLinkEnded(connection);

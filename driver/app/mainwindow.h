@@ -5,6 +5,7 @@
 // and named points for the CAD server. GUI thread only.
 
 #include <QMainWindow>
+#include <QMap>
 #include <QPair>
 #include <QString>
 #include <QVariant>
@@ -133,12 +134,15 @@ private:
     // oldest point waiting for it.
     void pointAnswered(int connection, const QString &sessionName, const QString &groupName,
                        const QString &pointName, const QString &deviceName);
-    // The server connection numbered `connection` ended: its unanswered
-    // points become unsent.
+    // The server connection numbered `connection` ended (its thread has
+    // finished, so every answer it read came first; or the window is
+    // closing): its unanswered points become unsent.
     void serverLinkEnded(int connection);
     void sendAgain(const QVector<JournalRecord> &points);
     Journal *m_journal = nullptr;
-    DeliveryQueue m_delivery;      // points waiting for the running link's answer
+    // Points waiting for an answer, by the number of the server connection
+    // they went to, for every link running or still closing.
+    QMap<int, DeliveryQueue> m_deliveries;
     int m_connection = 0;          // number of the latest server connection
     DeliveryQueue m_endedDelivery; // unanswered points of an ended connection
     int m_endedConnection = -1;    // whose late answers still confirm them

@@ -47,7 +47,7 @@ void MainWindow::sendMeasuredPoint(double hz, double v, double d)
                                               linked ? JournalState::Sent : JournalState::Unsent);
     const bool sent = linked && m_client->sendPoint(pt);
     if (sent) {
-        m_delivery.handed(id, pt, false);
+        m_deliveries[m_connection].handed(id, pt, false);
         logPoint(pt, true);
         return;
     }
@@ -61,8 +61,9 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
 {
     DeliveryQueue::Entry entry;
     bool known = false;
-    if (connection == m_connection)
-        known = m_delivery.answered(&entry);
+    const auto waiting = m_deliveries.find(connection);
+    if (waiting != m_deliveries.end())
+        known = waiting->answered(&entry);
     else if (connection == m_endedConnection)
         known = m_endedDelivery.answered(&entry);   // came in after the link ended
     if (known)
@@ -80,9 +81,9 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
 
 void MainWindow::serverLinkEnded(int connection)
 {
-    if (connection != m_connection)
-        return;
-    const QVector<DeliveryQueue::Entry> lost = m_delivery.takeAll();
+    // A link closed by Disconnect may finish after the next one started:
+    // each connection's points are its own.
+    const QVector<DeliveryQueue::Entry> lost = m_deliveries.take(connection).takeAll();
     if (lost.isEmpty())
         return;
     m_endedDelivery = DeliveryQueue();
@@ -101,8 +102,11 @@ void MainWindow::offerUnsentPoints(bool afterConnecting)
             showStatus(tr("There is no connection to the server"));
         return;
     }
-    const UnsentPoints unsent =
-        collectUnsentPoints(m_journal->folder(), m_delivery.ids(), !afterConnecting);
+    // Points of links still running or closing may yet be answered.
+    QSet<QString> inFlight;
+    for (const DeliveryQueue &q : qAsConst(m_deliveries))
+        inFlight.unite(q.ids());
+    const UnsentPoints unsent = collectUnsentPoints(m_journal->folder(), inFlight, !afterConnecting);
     for (const QString &line : unsent.damaged)
         appendLog(line);
     if (unsent.points.isEmpty()) {
@@ -145,7 +149,7 @@ void MainWindow::sendAgain(const QVector<JournalRecord> &points)
             break;
         m_journal->appendState(r.id, r.point, JournalState::Sent);
         if (m_client->sendPoint(r.point)) {
-            m_delivery.handed(r.id, r.point, true);
+            m_deliveries[m_connection].handed(r.id, r.point, true);
             ++sent;
         } else {
             m_journal->appendState(r.id, r.point, JournalState::Unsent);

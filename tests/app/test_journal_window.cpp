@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include "client.h"
 #include "journal.h"
 #include "mainwindow.h"
 #include "settingsdialog.h"
@@ -46,6 +47,16 @@ QMap<QString, QString> lastStates(const QString &folder)
     QMap<QString, QString> states;
     for (const JournalRecord &r : journalLines(folder))
         states[r.point.pointName] = journalStateName(r.state);
+    return states;
+}
+
+// Every state a point went through, in order (its own line first).
+QStringList statesOf(const QString &folder, const char *point)
+{
+    QStringList states;
+    for (const JournalRecord &r : journalLines(folder))
+        if (r.point.pointName == QLatin1String(point))
+            states << journalStateName(r.state);
     return states;
 }
 
@@ -103,6 +114,7 @@ private slots:
         QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("unsent"));
         QVERIFY(logText(w).contains(QStringLiteral("S1 / G / P1: x = ")));
         w.ui().actionDisconnect->trigger();
+        QTRY_VERIFY(!w.isClosing());
         // A line damaged on disk is skipped, with a log line, when collecting.
         {
             QFile f(w.journal()->currentFile());
@@ -179,6 +191,88 @@ private slots:
         QVERIFY(logText(w).contains(
             QStringLiteral("Points not confirmed by the server, kept as unsent in the journal: 1")));
         w.ui().actionDisconnect->trigger();
+    }
+
+    // A point still queued when the connection fails is given back by the
+    // link; it becomes unsent once, like the written but unanswered ones.
+    void pointGivenBackByTheLinkBecomesUnsent()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        MainWindow w;
+        chooseLinks(w, sim.portName(), server.port());
+        const QString folder = w.journal()->folder();
+        setNames(w, "S", "P1");
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+        Client *link = w.serverLink();
+        link->setWriteTimeout(1000);
+        server.stopReading();
+        // Far more than the socket buffers take: the point waits behind.
+        const QVector<MeasuringPoint> pts(ServerMessages::MaxBasePointSet);
+        const QVector<double> weights(ServerMessages::MaxBasePointSet, 1.0);
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(link->sendBasePointSet(pts, pts, weights));
+        {
+            ModalAnswer lost(clickButton(QMessageBox::Ok));
+            w.handlerResponseReceived(distance(10.0));
+            QCOMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("sent"));
+            QTRY_VERIFY_WITH_TIMEOUT(lost.done, 30000);
+        }
+        QTRY_VERIFY(!w.serverLink());
+        QCOMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("unsent"));
+        QCOMPARE(statesOf(folder, "P1"), QStringList({"sent", "unsent"}));
+        QCOMPARE(logText(w).count(QStringLiteral("S / G / P1: x = 10.000, y = 0.000, z = 0.000, not sent")), 1);
+        w.ui().actionDisconnect->trigger();
+    }
+
+    // The server answers and closes at once: the answer is read first, the
+    // point is confirmed and nothing is marked unsent.
+    void answerArrivingWithTheCloseConfirms()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        server.nextPointName = QStringLiteral("P2");
+        server.closeAfterAnswer = true;
+        MainWindow w;
+        chooseLinks(w, sim.portName(), server.port());
+        const QString folder = w.journal()->folder();
+        setNames(w, "S", "P1");
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+        {
+            ModalAnswer lost(clickButton(QMessageBox::Ok));
+            w.handlerResponseReceived(distance(10.0));
+            QTRY_VERIFY_WITH_TIMEOUT(lost.done, 10000);
+        }
+        QTRY_VERIFY(!w.serverLink());
+        QCOMPARE(statesOf(folder, "P1"), QStringList({"sent", "confirmed"}));
+        QCOMPARE(w.ui().pointNameEdit->text(), QStringLiteral("P2"));
+        QVERIFY(!logText(w).contains(QStringLiteral("Points not confirmed")));
+        w.ui().actionDisconnect->trigger();
+    }
+
+    // Closing the window ends the links without reading further answers:
+    // the point in flight is unsent in the journal.
+    void pointInFlightAtWindowCloseIsUnsent()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        QString folder;
+        {
+            MainWindow w;
+            chooseLinks(w, sim.portName(), server.port());
+            folder = w.journal()->folder();
+            setNames(w, "S", "P1");
+            w.ui().actionConnect->trigger();
+            QTRY_VERIFY(w.ui().serverStatusLabel->isEnabled());
+            w.handlerResponseReceived(distance(10.0));
+            QTRY_COMPARE(server.ofType(3).size(), 1);
+        }
+        QCOMPARE(statesOf(folder, "P1"), QStringList({"sent", "unsent"}));
     }
 
     void unwritableJournalIsToldOnceAndMeasuringGoesOn()

@@ -112,6 +112,14 @@ void ScriptServer::closeConnection()
     }
 }
 
+void ScriptServer::stopReading()
+{
+    if (socket) {
+        disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+        socket->setReadBufferSize(1);
+    }
+}
+
 void ScriptServer::onReadyRead()
 {
     pending.append(socket->readAll());
@@ -178,8 +186,11 @@ void ScriptServer::onReadyRead()
 
         if (type == 4 && confirmSessions)
             sendEmpty(7);
-        if (type == 3 && !nextPointName.isEmpty())
+        if (type == 3 && !nextPointName.isEmpty()) {
             sendInfo(m.texts.value(0), m.texts.value(1), nextPointName, QStringLiteral("dev"));
+            if (closeAfterAnswer)
+                return closeConnection();
+        }
     }
 }
 

@@ -48,6 +48,9 @@ public:
     QString nextPointName;
     // Greet a new connection with type 1 (connected).
     bool greet = true;
+    // Close the connection right after answering a point, so that the
+    // answer arrives together with the close.
+    bool closeAfterAnswer = false;
 
     QList<ServerMessage> received;
     QList<ServerMessage> ofType(int type) const;
@@ -59,6 +62,9 @@ public:
     void sendBasePoint(const QString &name, double x, double y, double z);
     void sendMatrix(const QList<double> &rowMajor);
     void closeConnection();
+    // Takes nothing more from the connection: the driver's writes stall once
+    // the socket buffers are full.
+    void stopReading();
 
 private:
     void send(const QByteArray &payload);
