@@ -80,6 +80,9 @@ const Message messages[] = {
      "  STADIOLINK_SERIAL_PORTS  serial ports that Settings offers before the ports\n"
      "                           found, separated by \"%1\"; the first is chosen.\n"},
     {"CommandLine", "Stadiolink: unknown option %1\nStadiolink --help lists the options.\n"},
+    {"Journal", "Journal %1, line %2 is damaged and was skipped"},
+    {"Journal", "The observation journal %1 cannot be written: %2"},
+    {"Journal", "the folder cannot be created"},
     {"MainWindow", "!Error! Client* = nullptr"},
     {"MainWindow", "!Error! SerialPortHandler* = nullptr"},
     {"MainWindow", "About the program"},
@@ -151,6 +154,21 @@ const Message messages[] = {
     {"MainWindow", "Type of measurement:"},
     {"MainWindow", "mm"},
     {"MainWindow", "rad/s"},
+    // The observation journal's lines, offer and menu entry.
+    {"MainWindow", "%1 / %2 / %3: x = %4, y = %5, z = %6, %7"},
+    {"MainWindow", "Later"},
+    {"MainWindow", "Points in the journal that have not reached the server: %1, from the sessions: %2. Send them now?"},
+    {"MainWindow", "Points not confirmed by the server, kept as unsent in the journal: %1"},
+    {"MainWindow", "Points sent again from the journal: %1 of %2"},
+    {"MainWindow", "Send"},
+    {"MainWindow", "Send unsent points..."},
+    {"MainWindow", "Skip"},
+    {"MainWindow", "Skipped points are not offered again after a connection. Connection > Send unsent points... offers every one of them."},
+    {"MainWindow", "The journal holds no unsent points"},
+    {"MainWindow", "Unsent points"},
+    {"MainWindow", "Unsent points skipped: %1"},
+    {"MainWindow", "not sent, kept in the journal"},
+    {"MainWindow", "sent to the server"},
     {"SerialPortHandler", "Command error %1: error code %2"},
     {"SerialPortHandler", "Port error %1: %2"},
     {"SerialPortHandler", "the device stopped answering (cable or adapter disconnected?)"},
@@ -235,8 +253,9 @@ private slots:
                 QCOMPARE(ru.contains(QLatin1String(mark)),
                          QString::fromUtf8(m.source).contains(QLatin1String(mark)));
         }
-        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 138);
-        QCOMPARE(perContext.value("MainWindow"), 71);
+        QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 155);
+        QCOMPARE(perContext.value("MainWindow"), 85);
+        QCOMPARE(perContext.value("Journal"), 3);
         QCOMPARE(perContext.value("BasePoints"), 28);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
         QCOMPARE(perContext.value("Client"), 12);
