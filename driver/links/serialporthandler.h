@@ -32,7 +32,9 @@
 // that timed out half read; when a read gathers several lines, the last one
 // is the answer. A port that fails underneath the link (adapter unplugged,
 // pseudo-terminal closed) is reported once through portLost and ends the
-// loop; errorString() then holds the same text.
+// loop; errorString() then holds the same text. Passes with nothing to write
+// (motor running, polls off) look at the port too, so a loss is noticed
+// without waiting for the next request.
 
 #include "abstracthandler.h"
 #include "types.h"
