@@ -677,23 +677,6 @@ private slots:
         QVERIFY(clock.elapsed() < 1000);
     }
 
-    // With the motor running the link does no I/O of its own; a port that
-    // goes away is still noticed.
-    void portLostWhileTheMotorRuns()
-    {
-        open(false);
-        link->enqueue(MOT_StartController, {1});
-        start();
-        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
-        peer->reply(kOk);
-        QVERIFY(peer->staysSilent(300));
-        peer->hangUp();
-        QTRY_COMPARE_WITH_TIMEOUT(rec->lost.size(), 1, 20000);
-        QVERIFY2(rec->lost[0].startsWith(QStringLiteral("Port error %1: the port is gone").arg(peer->portName())),
-                 qPrintable(rec->lost[0]));
-        QTRY_VERIFY(link->isFinished());
-    }
-
     void portFailureTextNamesACause()
     {
         QCOMPARE(SerialPortHandler::portFailureText("COM4", QSerialPort::ResourceError, "Unknown error", false),
