@@ -347,6 +347,10 @@ void MainWindow::setServerStatus(bool on)
 
 void MainWindow::quietInstrument()
 {
+    if (motorRunning) {
+        motorRunning = false;
+        m_serialPortHandler->enqueue(MOT_StopController, {});
+    }
     if (m_ui.captureButton->isChecked()) {
         m_ui.captureButton->setChecked(false);
         handlerLockButtonClick();

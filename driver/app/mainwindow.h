@@ -103,7 +103,8 @@ private:
     // instrument's port failed, the server connection broke).
     void serialLinkFinished(SerialPortHandler *link);
     void serverLinkFinished(Client *link);
-    // Leaves the instrument quiet: lock off, laser off, tracking off.
+    // Leaves the instrument quiet: motors stopped, lock off, laser off,
+    // tracking off.
     void quietInstrument();
     void setServerStatus(bool on);
     // Minimum width of the four name fields from the texts they will show.
@@ -162,6 +163,8 @@ private:
     bool basePointMode = false;
     bool trackingActive = false;
     bool laserOn = false;
+    // An arrow button started the motor controller and was not released.
+    bool motorRunning = false;
     qint32 serialNumber = 0;
     QString instrumentName;
     // The instrument link after Disconnect (or after it ended by itself)

@@ -1,6 +1,7 @@
 // Main window: the instrument control panel. Each control queues GeoCOM
 // requests on the instrument link; the controls are enabled only while the
-// link is open.
+// link is open. Every handler still checks for the link: disabling a held
+// arrow button releases it, after the link may already be gone.
 
 #include "mainwindow.h"
 
@@ -22,6 +23,8 @@ const double fineAdjustRange = 0.7853981633974483; // pi/4 rad each way
 
 void MainWindow::handlerActionLaserTriggered()
 {
+    if (!m_serialPortHandler)
+        return;
     laserOn = !laserOn;
     if (laserOn) {
         m_serialPortHandler->enqueue(EDM_Laserpointer, {1});
@@ -35,13 +38,18 @@ void MainWindow::handlerActionLaserTriggered()
 
 void MainWindow::handlerEdmModeChanged(int value)
 {
+    if (!m_serialPortHandler)
+        return;
     const int mode = m_ui.edmModeCombo->itemData(value, Qt::UserRole).toInt();
     m_serialPortHandler->enqueue(TMC_SetEdmMode, {mode});
 }
 
 void MainWindow::handlerPushButtonPressed()
 {
+    if (!m_serialPortHandler)
+        return;
     m_serialPortHandler->enqueue(MOT_StartController, {1});
+    motorRunning = true;
 
     const double s = m_ui.speedSlider->value() * speedStep;
     double h = 0.0;
@@ -60,7 +68,12 @@ void MainWindow::handlerPushButtonPressed()
 
 void MainWindow::handlerPushButtonPeleased()
 {
-    m_serialPortHandler->enqueue(MOT_StopController, {});
+    // Closing the link stops the motor itself before it disables the
+    // buttons, which releases a held one.
+    const bool wasRunning = motorRunning;
+    motorRunning = false;
+    if (wasRunning && m_serialPortHandler)
+        m_serialPortHandler->enqueue(MOT_StopController, {});
 }
 
 void MainWindow::handlerSliderChanged(int value)
@@ -70,6 +83,8 @@ void MainWindow::handlerSliderChanged(int value)
 
 void MainWindow::handlerTrckButtonClick()
 {
+    if (!m_serialPortHandler)
+        return;
     if (!trackingActive) {
         m_serialPortHandler->enqueue(TMC_QuickDist, {});
         trackingActive = true;
@@ -83,6 +98,8 @@ void MainWindow::handlerTrckButtonClick()
 
 void MainWindow::handlerLockButtonClick()
 {
+    if (!m_serialPortHandler)
+        return;
     if (m_ui.captureButton->isChecked()) {
         m_serialPortHandler->enqueue(AUS_SetUserLockState, {1});
         m_ui.captureButton->setText(tr("To free"));

@@ -69,6 +69,11 @@ void MainWindow::measureAfterSessionConfirmed()
         return;
     m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
     measurePending = false;
+    // A single measurement ends the instrument's tracking; tracking started
+    // from the Tracking button goes on right after it (the link clears the
+    // distance in between, so tracking does not file it again).
+    if (trackingActive)
+        m_serialPortHandler->enqueue(TMC_QuickDist, {});
 }
 
 MeasuringPoint MainWindow::pointFromFields(double hz, double v, double d) const

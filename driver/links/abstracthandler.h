@@ -47,26 +47,6 @@ public:
     }
 
 protected:
-    // Takes the mutex from the owner's side. The run loop re-takes the mutex
-    // right after each exchange; an owner that announced itself here gets it
-    // first, so it waits for one exchange at most, never for many.
-    class OwnerLocker
-    {
-    public:
-        explicit OwnerLocker(AbstractHandler *handler) : h(handler)
-        {
-            h->ownersWaiting.fetchAndAddOrdered(1);
-            h->mutex.lock();
-            h->ownersWaiting.fetchAndAddOrdered(-1);
-        }
-        ~OwnerLocker() { h->mutex.unlock(); }
-        OwnerLocker(const OwnerLocker &) = delete;
-        OwnerLocker &operator=(const OwnerLocker &) = delete;
-
-    private:
-        AbstractHandler *h;
-    };
-
     virtual void exchange() = 0;
     virtual void closeDevice() = 0;
     virtual void readReply() = 0;
@@ -132,8 +112,6 @@ protected:
                 break;
             }
             mutex.unlock();
-            while (ownersWaiting.loadAcquire() > 0)
-                QThread::yieldCurrentThread();
             mutex.lock();
         }
         QList<T> unsent;
@@ -153,7 +131,6 @@ protected:
     QList<T> queue;
     QMutex mutex;
     QString lastError;  // written under inboxMutex (setLastError)
-    QAtomicInt ownersWaiting; // owner threads blocked in OwnerLocker
 
 private:
     mutable QMutex inboxMutex;

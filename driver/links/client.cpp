@@ -76,10 +76,20 @@ bool Client::sendDevice(const QString &session, const QString &group, const QStr
 
 bool Client::sendSessionName(const QString &name)
 {
-    const bool queued = queueOrRefuse(encodeSessionName(name), tr("The session name is too long to send"));
-    if (queued) {
+    // Recorded before the message is posted: the server's acceptance may be
+    // handled before post() has even returned. A name too long to send is
+    // refused before it is recorded.
+    const QByteArray block = encodeSessionName(name);
+    QString previous;
+    if (!block.isEmpty()) {
         QMutexLocker locker(&namesMutex);
+        previous = lastSentSessionName;
         lastSentSessionName = name;
+    }
+    const bool queued = queueOrRefuse(block, tr("The session name is too long to send"));
+    if (!queued && !block.isEmpty()) {
+        QMutexLocker locker(&namesMutex);
+        lastSentSessionName = previous;
     }
     return queued;
 }

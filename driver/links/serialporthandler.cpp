@@ -19,6 +19,9 @@ const int kReadSliceMs = 100;
 // An exchange with nothing to write (motor running, queue empty) sleeps at
 // most this long before it looks again; enqueue wakes it earlier.
 const int kIdleWaitMs = 50;
+// A base-point mode change, queued in order with the requests; its text is
+// "1" (on) or "0". Never written to the port.
+const RPC kModeChange = RPC(-2);
 } // namespace
 
 SerialPortHandler::SerialPortHandler() : AbstractHandler<RequestItem>(nullptr)
@@ -95,8 +98,10 @@ void SerialPortHandler::enqueue(RPC rpc, const QList<QVariant> &parameters)
 
 void SerialPortHandler::setBasePointMode(bool on)
 {
-    QMutexLocker locker(&pollMutex);
-    postedMode = on ? 1 : 0;
+    // Posted with the requests: it applies from the next request enqueued
+    // after it, never to one enqueued before.
+    post(qMakePair(kModeChange, on ? QStringLiteral("1") : QStringLiteral("0")));
+    workAvailable.wakeAll();
 }
 
 void SerialPortHandler::requestStop()
@@ -116,16 +121,11 @@ void SerialPortHandler::stop()
 void SerialPortHandler::collectPosted()
 {
     QString angle, temp;
-    int mode;
     {
         QMutexLocker locker(&pollMutex);
         angle.swap(parkedAngle);
         temp.swap(parkedTemp);
-        mode = postedMode;
-        postedMode = -1;
     }
-    if (mode >= 0)
-        basePointMode = mode == 1;
     const QList<RequestItem> posted = takeInbox();
     // The main window's poll only runs when the link has nothing else to do.
     if (!stopping.loadAcquire() && !awaitingReply && !motorActive && queue.isEmpty()
@@ -160,7 +160,23 @@ void SerialPortHandler::exchange()
         // Nothing to send: wait for an enqueue instead of spinning. The wait
         // releases the lock, so the GUI thread can queue meanwhile.
         workAvailable.wait(&mutex, kIdleWaitMs);
+        checkIdlePort();
     }
+}
+
+// An idle pass does no I/O of its own (motor running, polls off), so a port
+// that went away would go unnoticed until the next request.
+void SerialPortHandler::checkIdlePort()
+{
+    if (!port || portBroken)
+        return;
+    // Lets the port see a hang-up; what it takes in is a late reply, which
+    // the next write discards.
+    port->waitForReadyRead(0);
+    if (portFailed())
+        return;
+    if (portLabel.startsWith(QLatin1Char('/')) && !QFileInfo::exists(portLabel))
+        reportPortLost(QSerialPort::ResourceError, QString(), false);
 }
 
 bool SerialPortHandler::portFailed()
@@ -180,17 +196,24 @@ bool SerialPortHandler::portFailed()
         break;
     }
     if (!portBroken) {
-        portBroken = true;
         bool stillThere;
         if (portLabel.startsWith(QLatin1Char('/')))
             stillThere = QFileInfo::exists(portLabel);
         else
             stillThere = !QSerialPortInfo(portLabel).isNull();
-        const QString text = portFailureText(portLabel, int(port->error()), port->errorString(), stillThere);
-        setLastError(text);
-        emit portLost(text);
+        reportPortLost(int(port->error()), port->errorString(), stillThere);
     }
     return true;
+}
+
+void SerialPortHandler::reportPortLost(int serialPortError, const QString &systemText, bool stillThere)
+{
+    if (portBroken)
+        return;
+    portBroken = true;
+    const QString text = portFailureText(portLabel, serialPortError, systemText, stillThere);
+    setLastError(text);
+    emit portLost(text);
 }
 
 QString SerialPortHandler::portFailureText(const QString &portName, int serialPortError,
@@ -212,6 +235,8 @@ QString SerialPortHandler::portFailureText(const QString &portName, int serialPo
 
 void SerialPortHandler::writeNext()
 {
+    while (!queue.isEmpty() && queue.first().first == kModeChange)
+        basePointMode = queue.takeFirst().second == QLatin1String("1");
     if (queue.isEmpty() || portBroken)
         return;
     const RequestItem item = queue.takeFirst();
@@ -275,6 +300,16 @@ void SerialPortHandler::readReply()
                 if (lateReplyPossible && !grace.isValid())
                     grace.start();
                 if (!grace.isValid() || grace.elapsed() >= kReadSliceMs) {
+                    // A lone line that is no answer to this request, while
+                    // an earlier one may still answer late, is that late
+                    // answer: skipped, and the wait goes on within the bound.
+                    if (lateReplyPossible && buffer.count('\n') == 1
+                        && GeoCom::decodeReply(lastRpc, QString::fromUtf8(line)).status != GeoCom::Reply::Ok) {
+                        lateReplyPossible = false;
+                        grace.invalidate();
+                        buffer.remove(0, buffer.lastIndexOf('\n') + 1);
+                        continue;
+                    }
                     awaitingReply = false;
                     lateReplyPossible = false;
                     parseReply(QString::fromUtf8(line));

@@ -35,7 +35,9 @@
 // that timed out half read; when a read gathers several lines, the last one
 // is the answer. A port that fails underneath the link (adapter unplugged,
 // pseudo-terminal closed) is reported once through portLost and ends the
-// loop; errorString() then holds the same text.
+// loop; errorString() then holds the same text. Passes with nothing to write
+// (motor running, polls off) look at the port too, so a loss is noticed
+// without waiting for the next request.
 
 #include "abstracthandler.h"
 #include "types.h"
@@ -79,8 +81,9 @@ public:
     // std::runtime_error (a programming error).
     void enqueue(RPC rpc, const QList<QVariant> &parameters);
 
-    // Routes measurement replies to receivedBasePoint while on. Takes effect
-    // at the link's next exchange; never waits for the link.
+    // Routes measurement replies to receivedBasePoint while on. Queued in
+    // order with the requests: it applies to the replies of requests
+    // enqueued after it. Never waits for the link.
     void setBasePointMode(bool on);
 
     // Returns at once; finished() follows once the reply in progress and
@@ -141,6 +144,8 @@ private:
     void clearDistanceNow();
     void failRequest(int code);
     bool portFailed();
+    void checkIdlePort();
+    void reportPortLost(int serialPortError, const QString &systemText, bool stillThere);
 
     int replyTimeoutMs = 10000;
     int quickReplyTimeoutMs = 1000;
@@ -153,17 +158,17 @@ private:
     QString portLabel;  // the port's name as the settings gave it
     // A request timed out and its reply may still come. The next read then
     // waits one slice longer after its first line and decodes the last one,
-    // so the late reply is not taken for the answer to the request after it.
+    // so the late reply is not taken for the answer to the request after it;
+    // a lone line that does not decode as the answer is taken for the late
+    // reply and skipped, and the wait goes on within the request's bound.
     bool lateReplyPossible = false;
     // The instrument stayed silent after stop(): the rest of the queue is
     // written without waiting for replies.
     bool silentWhileStopping = false;
     QWaitCondition workAvailable; // wakes an idle exchange (queue empty, poll suppressed)
 
-    // Polls parked by enqueue without the link's lock, guarded by pollMutex,
-    // and a base-point mode change posted by the owner (-1: none).
+    // Polls parked by enqueue without the link's lock, guarded by pollMutex.
     QMutex pollMutex;
     QString parkedAngle;   // TMC_GetAngle5 line, empty when none
     QString parkedTemp;    // CSV_GetIntTemp line, empty when none
-    int postedMode = -1;
 };

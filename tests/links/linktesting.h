@@ -52,7 +52,6 @@ public:
         if (isRunning())
             stop();
     }
-    int ownersBlocked() const { return ownersWaiting.loadAcquire(); }
 };
 
 inline PortSettings ptySettings(const QString &name)

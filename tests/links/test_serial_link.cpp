@@ -269,7 +269,6 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 2000);
         gui.join();
-        QCOMPARE(link->ownersBlocked(), 0);
         peer->reply(kNoDistance);
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:1\r\n"));
         peer->reply(kOk);
@@ -390,6 +389,28 @@ private slots:
         QCOMPARE(rec->basePointFailures.size(), 2);
     }
 
+    // A base-point measurement followed at once by the end of base-point
+    // mode is still a base point: the mode change keeps its place in line.
+    void modeChangeKeepsItsPlaceAmongTheRequests()
+    {
+        open(false);
+        link->setBasePointMode(true);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        link->setBasePointMode(false);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        for (const QByteArray distance : {"30.5", "31.5"}) {
+            QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
+            peer->reply("%R1P,0,0:0,0.25,1.25," + distance + ",2");
+            QCOMPARE(peer->readLine(), kClear);
+            peer->reply(kOk);
+        }
+        QTRY_COMPARE(rec->responses.size(), 1);
+        QCOMPARE(rec->basePoints.size(), 1);
+        QCOMPARE(rec->basePoints[0].second.value<MeasDistanceAngle>().slopeDistance, 30.5);
+        QCOMPARE(rec->responses[0].second.value<MeasDistanceAngle>().slopeDistance, 31.5);
+    }
+
     void splitReplyIsAssembled()
     {
         open(false);
@@ -492,6 +513,30 @@ private slots:
         QTRY_COMPARE(rec->responses.size(), 1);
         QCOMPARE(rec->responses[0].first, CSV_GetInstrumentName);
         QCOMPARE(rec->responses[0].second.toString(), QStringLiteral("\"TS30\""));
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: error code 3077")});
+    }
+
+    // The late answer comes while a distance is measured: it is skipped and
+    // the distance that follows within the bound is the answer.
+    void lateReplyDuringAMeasurement()
+    {
+        open(false, 5000);
+        link->enqueue(MOT_StartController, {1});  // no polls in between
+        link->enqueue(CSV_GetInstrumentNo, {});
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        start();
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));  // times out
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,17017:2\r\n"));
+        QThread::msleep(300);
+        peer->reply("%R1P,0,0:0,999");
+        QThread::msleep(500);
+        peer->reply("%R1P,0,0:0,0.25,1.25,30.5,2");
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(BAP_MeasDistanceAngle).size(), 1);
+        QCOMPARE(rec->responsesFor(BAP_MeasDistanceAngle)[0].second.value<MeasDistanceAngle>().slopeDistance, 30.5);
         QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 5003: error code 3077")});
     }
 
