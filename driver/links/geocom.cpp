@@ -129,6 +129,19 @@ Reply decodeReply(RPC rpc, const QString &text)
     return reply;
 }
 
+bool fitsRequest(RPC rpc, const QString &text)
+{
+    const Reply reply = decodeReply(rpc, text);
+    if (reply.status != Reply::ErrorCode)
+        return reply.status == Reply::Ok;
+    const int colon = text.indexOf(QLatin1Char(':'));
+    const QString rest = text.mid(colon + 1).trimmed();
+    const int comma = rest.indexOf(QLatin1Char(','));
+    if (comma < 0)
+        return true;
+    return decodeReply(rpc, QStringLiteral("0") + rest.mid(comma)).status == Reply::Ok;
+}
+
 QByteArray lastCompleteLine(const QByteArray &buffer)
 {
     int end = buffer.lastIndexOf('\n');

@@ -32,6 +32,12 @@ struct Reply {
 // first ':' is looked at; strings keep their double quotes.
 Reply decodeReply(RPC rpc, const QString &text);
 
+// Whether `text` can be the answer to `rpc`: a success with the values the
+// procedure's record needs, an error code alone, or an error code whose
+// values have the shape of that record. A line that fails this while an
+// earlier request may still answer late is that late answer.
+bool fitsRequest(RPC rpc, const QString &text);
+
 // The last line of `buffer` that ends with a line feed and holds more than
 // white space, without its line end; empty when there is none. A read that
 // gathered a late reply and the current one decodes only the current one.

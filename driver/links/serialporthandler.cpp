@@ -304,7 +304,7 @@ void SerialPortHandler::readReply()
                     // an earlier one may still answer late, is that late
                     // answer: skipped, and the wait goes on within the bound.
                     if (lateReplyPossible && buffer.count('\n') == 1
-                        && GeoCom::decodeReply(lastRpc, QString::fromUtf8(line)).status != GeoCom::Reply::Ok) {
+                        && !GeoCom::fitsRequest(lastRpc, QString::fromUtf8(line))) {
                         lateReplyPossible = false;
                         grace.invalidate();
                         buffer.remove(0, buffer.lastIndexOf('\n') + 1);

@@ -168,6 +168,20 @@ private slots:
         }
     }
 
+    // Which lines can answer a distance measurement, and which are a late
+    // answer to another request.
+    void fitsRequest()
+    {
+        const RPC d = BAP_MeasDistanceAngle;
+        QVERIFY(GeoCom::fitsRequest(d, "%R1P,0,0:0,0.25,1.25,30.5,2"));
+        QVERIFY(GeoCom::fitsRequest(d, "%R1P,0,0:1292"));                   // its own error
+        QVERIFY(GeoCom::fitsRequest(d, "%R1P,0,0:1292,0.25,1.25,0,2"));     // error with its values
+        QVERIFY(!GeoCom::fitsRequest(d, "%R1P,0,0:1285,0.25,1.25"));        // a poll's angles
+        QVERIFY(!GeoCom::fitsRequest(d, "%R1P,0,0:0,999"));                 // a serial number
+        QVERIFY(!GeoCom::fitsRequest(d, "garbage"));
+        QVERIFY(GeoCom::fitsRequest(CSV_GetInstrumentNo, "%R1P,0,0:0,999"));
+    }
+
     void lastCompleteLine()
     {
         QCOMPARE(GeoCom::lastCompleteLine("%R1P,0,0:0,1\r\n"), QByteArray("%R1P,0,0:0,1"));
