@@ -256,6 +256,9 @@ private:
             if (log.count(head) != 1)
                 return fail(QStringLiteral("the log pane has not one line for %1:\n%2").arg(corner, log));
         }
+        // Taller, as an operator would drag it, so that the log pane shows every line.
+        if (!qEnvironmentVariableIsEmpty("DEMO_SHOTS"))
+            w.resize(w.width(), w.height() + 90);
         shoot(&w, QStringLiteral("measured"));
         return true;
     }
@@ -314,6 +317,7 @@ private:
         const QString folder = qEnvironmentVariable("DEMO_SHOTS");
         if (folder.isEmpty())
             return;
+        QTest::qWait(300); // laid out and painted
         const QString file = QStringLiteral("%1/%2_%3.png").arg(folder, name, Localization::instance->language());
         if (!widget->grab().save(file))
             fail(QStringLiteral("cannot write ") + file);
