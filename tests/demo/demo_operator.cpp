@@ -4,10 +4,12 @@
 // the window's own buttons: checks that Settings already holds the
 // simulator's port, connects, measures the corners K1 to K3, measures the
 // four base points in the base points dialog and presses Calculate. It then
-// checks the server's CSV and the dialog's deviations and RMS, and with
-// DEMO_SHOTS=<folder> saves the README's pictures of the main window and the
-// dialog in English and Russian. Exit code 0 when all went as the README
-// says, 1 otherwise, with the reason on stderr.
+// checks the server's CSV, the journal's line for each point in the log pane
+// and the dialog's deviations and RMS. With DEMO_LANGUAGE=en it first switches
+// the window to English (Settings > Language), so that every line it logs is
+// English too; with DEMO_SHOTS=<folder> it saves the README's pictures of the
+// main window and the dialog in the window's language. Exit code 0 when all
+// went as the README says, 1 otherwise, with the reason on stderr.
 //
 // It aims from the simulator's own account of where each target lies
 // (DEMO_DIRECTIONS, the field sketch the demo prints): arrow buttons until
@@ -23,6 +25,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -83,6 +86,8 @@ public:
     {
         if (!readSketch())
             return 1;
+        if (qEnvironmentVariable("DEMO_LANGUAGE") == QStringLiteral("en"))
+            w.ui().actionLanguageEn->trigger();
         const bool ok = checkSettings() && connectLinks() && measureCorners() && setUpStation();
         if (!ok)
             fail(QStringLiteral("message boxes: ") + boxes.join(QStringLiteral(" | ")));
@@ -244,6 +249,16 @@ private:
         }
         if (csvLines() != before + 3)
             return fail(QStringLiteral("the CSV does not hold the three corners once each"));
+        // The journal's line for each point, in the window's language.
+        const QString log = w.ui().logPane->toPlainText();
+        for (const QString &corner : corners) {
+            const QString head = QStringLiteral("%1 / %2 / %3: x = ").arg(session, group, corner);
+            if (log.count(head) != 1)
+                return fail(QStringLiteral("the log pane has not one line for %1:\n%2").arg(corner, log));
+        }
+        // Taller, as an operator would drag it, so that the log pane shows every line.
+        if (!qEnvironmentVariableIsEmpty("DEMO_SHOTS"))
+            w.resize(w.width(), w.height() + 90);
         shoot(&w, QStringLiteral("measured"));
         return true;
     }
@@ -296,19 +311,16 @@ private:
         return true;
     }
 
-    // With DEMO_SHOTS set: the widget in English and in Russian.
+    // With DEMO_SHOTS set: the widget, named after the window's language.
     void shoot(QWidget *widget, const QString &name)
     {
         const QString folder = qEnvironmentVariable("DEMO_SHOTS");
         if (folder.isEmpty())
             return;
-        for (const QString &language : {QStringLiteral("en"), QStringLiteral("ru")}) {
-            Localization::instance->setLanguage(language);
-            QTest::qWait(1500); // the next poll renews the temperature in this language
-            const QString file = QStringLiteral("%1/%2_%3.png").arg(folder, name, language);
-            if (!widget->grab().save(file))
-                fail(QStringLiteral("cannot write ") + file);
-        }
+        QTest::qWait(300); // laid out and painted
+        const QString file = QStringLiteral("%1/%2_%3.png").arg(folder, name, Localization::instance->language());
+        if (!widget->grab().save(file))
+            fail(QStringLiteral("cannot write ") + file);
     }
 
     MainWindow &w;
