@@ -9,6 +9,7 @@
 
 #include "section.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cwchar>

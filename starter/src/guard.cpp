@@ -32,7 +32,7 @@ int callGuarded(GuardedFn fn, void *context)
     }
 }
 
-#else
+#elif defined(__x86_64__)
 
 // GCC has no __try: a small frame with an exception handler of its own
 // calls fn. The handler takes the Microsoft compiler's C++ exceptions and
@@ -86,6 +86,18 @@ int callGuarded(GuardedFn fn, void *context)
 {
     try {
         return meridaneSehGuardedCall(fn, context);
+    } catch (...) {
+        return 1;
+    }
+}
+
+#else
+
+// Other targets: only this compiler's own exceptions are caught.
+int callGuarded(GuardedFn fn, void *context)
+{
+    try {
+        return fn(context);
     } catch (...) {
         return 1;
     }
