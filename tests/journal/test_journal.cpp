@@ -154,6 +154,28 @@ private slots:
         QCOMPARE(names(u), QStringList({"B", "D", "E", "F"}));
     }
 
+    void stateBeforeItsPointStillCounts()
+    {
+        // The clock is set back a day: later lines go to an earlier file.
+        QTemporaryDir dir;
+        Journal journal(dir.path());
+        QDateTime clock(QDate(2024, 5, 2), QTime(12, 0), Qt::LocalTime);
+        journal.setClock([&] { return clock.toUTC(); });
+        const QString p = journal.appendPoint(named("S", "P"), 0, 0, 0, 0, JournalState::Sent);
+        const QString q = journal.appendPoint(named("S", "Q"), 0, 0, 0, 0, JournalState::Sent);
+        const QString r = journal.appendPoint(named("S", "R"), 0, 0, 0, 0, JournalState::Unsent);
+        clock = clock.addDays(-1);
+        journal.appendState(p, named("S", "P"), JournalState::Confirmed);
+        journal.appendState(q, named("S", "Q"), JournalState::Skipped);
+        journal.appendState(r, named("S", "R"), JournalState::Skipped);
+        clock = clock.addDays(1).addSecs(60);   // set right again
+        journal.appendState(r, named("S", "R"), JournalState::Unsent);
+        QCOMPARE(journal.currentFile(), journal.fileFor(QDate(2024, 5, 2)));
+
+        QCOMPARE(names(collectUnsentPoints(dir.path(), {}, false)), QStringList({"R"}));
+        QCOMPARE(names(collectUnsentPoints(dir.path(), {}, true)), QStringList({"Q", "R"}));
+    }
+
     void dirtyFileIsSyncedOnce()
     {
         QTemporaryDir dir;
