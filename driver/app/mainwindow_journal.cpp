@@ -1,7 +1,7 @@
 // Main window: the observation journal. Every measured point is written to
 // the journal before it is handed to the server link; the server's answers
 // and the end of a connection record its delivery; after a connection the
-// points that never reached the server are offered for sending.
+// points the server has not confirmed are offered for sending.
 
 #include "mainwindow.h"
 
@@ -118,7 +118,8 @@ void MainWindow::offerUnsentPoints(bool afterConnecting)
     QMessageBox box(this);
     box.setIcon(QMessageBox::Question);
     box.setWindowTitle(tr("Unsent points"));
-    box.setText(tr("Points in the journal that have not reached the server: %1, from the "
+    // "sent" or unsent after a link ended unanswered: the server may have it.
+    box.setText(tr("Points in the journal not confirmed by the server: %1, from the "
                    "sessions: %2. Send them now?")
                     .arg(unsent.points.size())
                     .arg(unsent.sessions().join(QStringLiteral(", "))));
