@@ -146,7 +146,9 @@ void MainWindow::setBasePointMode(bool on)
 
 void MainWindow::appendLog(const QString &text)
 {
+    // At the end also when the operator clicked inside the pane.
     QTextCursor cursor = m_ui.logPane->textCursor();
+    cursor.movePosition(QTextCursor::End);
     cursor.insertText(text + QStringLiteral("\r\n"));
     m_ui.logPane->setTextCursor(cursor);
 }

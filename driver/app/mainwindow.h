@@ -47,7 +47,8 @@ public:
     void setBasePointMode(bool on);
     bool isBasePointMode() const { return basePointMode; }
 
-    // Appends the text and CR LF at the log pane's cursor.
+    // Appends the text and CR LF at the end of the log pane, which keeps the
+    // last MainWindowUi::logLines lines.
     void appendLog(const QString &text);
 
     // Re-applies every text in the current language.
@@ -71,8 +72,8 @@ public:
     // Every measured point, written before it is handed to the server link,
     // and its delivery state.
     Journal *journal() const { return m_journal; }
-    // Asks the operator whether to send the journal's points that have not
-    // reached the server; `afterConnecting` leaves out the ones the operator
+    // Asks the operator whether to send the journal's points the server has
+    // not confirmed; `afterConnecting` leaves out the ones the operator
     // skipped before and says nothing when there are none.
     void offerUnsentPoints(bool afterConnecting);
     // --- end observation journal ---
