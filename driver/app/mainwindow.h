@@ -148,9 +148,12 @@ private:
     int m_connection = 0;          // number of the latest server connection
     DeliveryQueue m_endedDelivery; // unanswered points of an ended connection
     int m_endedConnection = -1;    // whose late answers still confirm them
-    // The client's session name as the live measurements left it; an answer
-    // to a point sent again would otherwise replace it with an old session.
+    // The client's names as the live measurements left them; an answer to a
+    // point sent again would otherwise replace them with old ones.
     QString m_liveSession;
+    QString m_liveGroup;
+    QString m_liveDevice;
+    void restoreLiveNames(int connection);
     // --- end observation journal ---
 
     MainWindowUi m_ui;

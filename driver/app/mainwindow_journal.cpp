@@ -71,12 +71,21 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
 
     if (known && entry.resent) {
         // An old point's names are not the next point's.
-        if (connection == m_connection && serverLinkRunning())
-            m_client->setSessionName(m_liveSession);
+        restoreLiveNames(connection);
         return;
     }
     m_liveSession = sessionName;
+    m_liveGroup = groupName;
+    m_liveDevice = deviceName;
+    // Also over an old point's answer the link read after this one.
+    restoreLiveNames(connection);
     showMeasurementInfo(sessionName, groupName, pointName, deviceName);
+}
+
+void MainWindow::restoreLiveNames(int connection)
+{
+    if (connection == m_connection && serverLinkRunning())
+        m_client->setNames({m_liveSession, m_liveGroup, m_liveDevice});
 }
 
 void MainWindow::serverLinkEnded(int connection)

@@ -133,6 +133,7 @@ private slots:
 
         // Later: nothing goes out unasked.
         setNames(w, "S2", "Q1");
+        w.ui().groupEdit->setText(QStringLiteral("H"));
         w.settingsDialog()->serverPortEdit()->setText(QString::number(server.port()));
         {
             ModalAnswer offer(clickText(QStringLiteral("Later")));
@@ -153,9 +154,12 @@ private slots:
         QTRY_COMPARE(server.ofType(3).size(), 1);
         QCOMPARE(server.ofType(3).first().texts, QStringList({"S1", "G", "P1"}));
         QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("confirmed"));
-        // The old point's answer leaves the fields to the operator.
+        // The old point's answer leaves the fields and the link's names alone.
         QCOMPARE(w.ui().sessionEdit->text(), QStringLiteral("S2"));
         QCOMPARE(w.ui().pointNameEdit->text(), QStringLiteral("Q1"));
+        const Client::Names names = w.serverLink()->names();
+        QCOMPARE(QStringList({names.session, names.group, names.device}),
+                 QStringList({"S2", "H", w.ui().deviceNameEdit->text()}));
 
         // A live point goes on as before, and nothing is left to offer.
         w.ui().measButton->click();
