@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -18,6 +19,8 @@ class BasePoints;
 class Client;
 class Journal;
 struct JournalRecord;
+struct UnsentPoints;
+template <typename T> class QFutureWatcher;
 class QLineEdit;
 class QTimer;
 class SerialPortHandler;
@@ -73,8 +76,9 @@ public:
     // and its delivery state.
     Journal *journal() const { return m_journal; }
     // Asks the operator whether to send the journal's points the server has
-    // not confirmed; `afterConnecting` leaves out the ones the operator
-    // skipped before and says nothing when there are none.
+    // not confirmed, once the journal has been read (in a worker thread);
+    // `afterConnecting` leaves out the ones the operator skipped before and
+    // says nothing when there are none.
     void offerUnsentPoints(bool afterConnecting);
     // --- end observation journal ---
 
@@ -154,6 +158,14 @@ private:
     QString m_liveGroup;
     QString m_liveDevice;
     void restoreLiveNames(int connection);
+    // Collecting the unsent points reads every journal file: in a worker
+    // thread, one collection at a time; the offer follows when it is done.
+    void unsentPointsCollected();
+    QFutureWatcher<UnsentPoints> *m_unsentWatcher = nullptr;
+    bool m_collecting = false; // until the finished signal is handled
+    bool m_collectingAfterConnecting = false;
+    bool m_menuRequestWaiting = false; // the menu asked while collecting after a connection
+    QSet<QString> m_measuredWhileCollecting; // ids the collection may have read as sent
     // --- end observation journal ---
 
     MainWindowUi m_ui;
