@@ -146,7 +146,9 @@ void MainWindow::setBasePointMode(bool on)
 
 void MainWindow::appendLog(const QString &text)
 {
+    // At the end also when the operator clicked inside the pane.
     QTextCursor cursor = m_ui.logPane->textCursor();
+    cursor.movePosition(QTextCursor::End);
     cursor.insertText(text + QStringLiteral("\r\n"));
     m_ui.logPane->setTextCursor(cursor);
 }
@@ -301,7 +303,10 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     });
     // Answers and the link's end update the journal (mainwindow_journal.cpp).
     const int connection = ++m_connection;
-    m_liveSession = m_client->sessionNameValue();
+    const Client::Names names = m_client->names();
+    m_liveSession = names.session;
+    m_liveGroup = names.group;
+    m_liveDevice = names.device;
     connect(m_client, &Client::newInfoMeasurement, this,
             [this, connection](QString s, QString g, QString p, QString d) {
                 pointAnswered(connection, s, g, p, d);
@@ -310,6 +315,12 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     connect(m_client, &Client::successSetSessionName, this,
             &MainWindow::measureAfterSessionConfirmed);
     connect(m_client, &Client::newGroupName, this, &MainWindow::setGroupField);
+    connect(m_client, &Client::newGroupName, this, [this, connection](const QString &group) {
+        if (connection != m_connection)
+            return;
+        m_liveGroup = group;
+        restoreLiveNames(connection);
+    });
     connect(m_client, &Client::newBasePoint, this,
             [this](MeasuringPoint pt) { m_basePoints->addBasePoint(pt); });
     connect(m_client, &Client::newMatrix, this, [this](QMatrix4x4, QVector<double> rowMajor) {

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -18,6 +19,8 @@ class BasePoints;
 class Client;
 class Journal;
 struct JournalRecord;
+struct UnsentPoints;
+template <typename T> class QFutureWatcher;
 class QLineEdit;
 class QTimer;
 class SerialPortHandler;
@@ -47,7 +50,8 @@ public:
     void setBasePointMode(bool on);
     bool isBasePointMode() const { return basePointMode; }
 
-    // Appends the text and CR LF at the log pane's cursor.
+    // Appends the text and CR LF at the end of the log pane, which keeps the
+    // last MainWindowUi::logLines lines.
     void appendLog(const QString &text);
 
     // Re-applies every text in the current language.
@@ -71,9 +75,10 @@ public:
     // Every measured point, written before it is handed to the server link,
     // and its delivery state.
     Journal *journal() const { return m_journal; }
-    // Asks the operator whether to send the journal's points that have not
-    // reached the server; `afterConnecting` leaves out the ones the operator
-    // skipped before and says nothing when there are none.
+    // Asks the operator whether to send the journal's points the server has
+    // not confirmed, once the journal has been read (in a worker thread);
+    // `afterConnecting` leaves out the ones the operator skipped before and
+    // says nothing when there are none.
     void offerUnsentPoints(bool afterConnecting);
     // --- end observation journal ---
 
@@ -147,9 +152,20 @@ private:
     int m_connection = 0;          // number of the latest server connection
     DeliveryQueue m_endedDelivery; // unanswered points of an ended connection
     int m_endedConnection = -1;    // whose late answers still confirm them
-    // The client's session name as the live measurements left it; an answer
-    // to a point sent again would otherwise replace it with an old session.
+    // The client's names as the live measurements left them; an answer to a
+    // point sent again would otherwise replace them with old ones.
     QString m_liveSession;
+    QString m_liveGroup;
+    QString m_liveDevice;
+    void restoreLiveNames(int connection);
+    // Collecting the unsent points reads every journal file: in a worker
+    // thread, one collection at a time; the offer follows when it is done.
+    void unsentPointsCollected();
+    QFutureWatcher<UnsentPoints> *m_unsentWatcher = nullptr;
+    bool m_collecting = false; // until the finished signal is handled
+    bool m_collectingAfterConnecting = false;
+    bool m_menuRequestWaiting = false; // the menu asked while collecting after a connection
+    QSet<QString> m_measuredWhileCollecting; // ids the collection may have read as sent
     // --- end observation journal ---
 
     MainWindowUi m_ui;

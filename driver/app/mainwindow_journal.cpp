@@ -1,18 +1,22 @@
 // Main window: the observation journal. Every measured point is written to
 // the journal before it is handed to the server link; the server's answers
 // and the end of a connection record its delivery; after a connection the
-// points that never reached the server are offered for sending.
+// points the server has not confirmed are offered for sending.
 
 #include "mainwindow.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QtConcurrent>
 
 #include "client.h"
 #include "journal.h"
 #include "unsentpoints.h"
+
+#include <algorithm>
 
 void MainWindow::setUpJournal()
 {
@@ -22,6 +26,9 @@ void MainWindow::setUpJournal()
         appendLog(text);
     });
     connect(m_ui.actionSendUnsent, &QAction::triggered, this, [this] { offerUnsentPoints(false); });
+    m_unsentWatcher = new QFutureWatcher<UnsentPoints>(this);
+    connect(m_unsentWatcher, &QFutureWatcher<UnsentPoints>::finished, this,
+            &MainWindow::unsentPointsCollected);
 }
 
 void MainWindow::logPoint(const MeasuringPoint &pt, bool sent)
@@ -45,6 +52,8 @@ void MainWindow::sendMeasuredPoint(double hz, double v, double d)
     // On disk (as far as the operating system) before the link has it.
     const QString id = m_journal->appendPoint(pt, hz, v, d, edmMode,
                                               linked ? JournalState::Sent : JournalState::Unsent);
+    if (m_collecting)
+        m_measuredWhileCollecting.insert(id);
     const bool sent = linked && m_client->sendPoint(pt);
     if (sent) {
         m_deliveries[m_connection].handed(id, pt, false);
@@ -71,12 +80,21 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
 
     if (known && entry.resent) {
         // An old point's names are not the next point's.
-        if (connection == m_connection && serverLinkRunning())
-            m_client->setSessionName(m_liveSession);
+        restoreLiveNames(connection);
         return;
     }
     m_liveSession = sessionName;
+    m_liveGroup = groupName;
+    m_liveDevice = deviceName;
+    // Also over an old point's answer the link read after this one.
+    restoreLiveNames(connection);
     showMeasurementInfo(sessionName, groupName, pointName, deviceName);
+}
+
+void MainWindow::restoreLiveNames(int connection)
+{
+    if (connection == m_connection && serverLinkRunning())
+        m_client->setNames({m_liveSession, m_liveGroup, m_liveDevice});
 }
 
 void MainWindow::serverLinkEnded(int connection)
@@ -102,13 +120,53 @@ void MainWindow::offerUnsentPoints(bool afterConnecting)
             showStatus(tr("There is no connection to the server"));
         return;
     }
+    if (m_collecting) {
+        // The menu's request also takes the skipped points: it follows.
+        if (!afterConnecting && m_collectingAfterConnecting)
+            m_menuRequestWaiting = true;
+        return;
+    }
     // Points of links still running or closing may yet be answered.
     QSet<QString> inFlight;
     for (const DeliveryQueue &q : qAsConst(m_deliveries))
         inFlight.unite(q.ids());
-    const UnsentPoints unsent = collectUnsentPoints(m_journal->folder(), inFlight, !afterConnecting);
+    m_collecting = true;
+    m_collectingAfterConnecting = afterConnecting;
+    m_measuredWhileCollecting.clear();
+    const QString folder = m_journal->folder();
+    const bool includeSkipped = !afterConnecting;
+    m_unsentWatcher->setFuture(QtConcurrent::run([folder, inFlight, includeSkipped] {
+        return collectUnsentPoints(folder, inFlight, includeSkipped);
+    }));
+}
+
+void MainWindow::unsentPointsCollected()
+{
+    m_collecting = false;
+    const bool afterConnecting = m_collectingAfterConnecting;
+    if (m_menuRequestWaiting) {
+        m_menuRequestWaiting = false;
+        offerUnsentPoints(false);
+        return;
+    }
+    UnsentPoints unsent = m_unsentWatcher->result();
     for (const QString &line : unsent.damaged)
         appendLog(line);
+    // What was handed or measured while the files were read may be read as
+    // sent: it is not offered.
+    QSet<QString> handed = m_measuredWhileCollecting;
+    m_measuredWhileCollecting.clear();
+    for (const DeliveryQueue &q : qAsConst(m_deliveries))
+        handed.unite(q.ids());
+    unsent.points.erase(std::remove_if(unsent.points.begin(), unsent.points.end(),
+                                       [&](const JournalRecord &r) { return handed.contains(r.id); }),
+                        unsent.points.end());
+    // The link may have ended meanwhile.
+    if (!serverLinkRunning()) {
+        if (!afterConnecting)
+            showStatus(tr("There is no connection to the server"));
+        return;
+    }
     if (unsent.points.isEmpty()) {
         if (!afterConnecting)
             showStatus(tr("The journal holds no unsent points"));
@@ -118,7 +176,8 @@ void MainWindow::offerUnsentPoints(bool afterConnecting)
     QMessageBox box(this);
     box.setIcon(QMessageBox::Question);
     box.setWindowTitle(tr("Unsent points"));
-    box.setText(tr("Points in the journal that have not reached the server: %1, from the "
+    // "sent" or unsent after a link ended unanswered: the server may have it.
+    box.setText(tr("Points in the journal not confirmed by the server: %1, from the "
                    "sessions: %2. Send them now?")
                     .arg(unsent.points.size())
                     .arg(unsent.sessions().join(QStringLiteral(", "))));

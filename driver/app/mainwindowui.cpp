@@ -17,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QToolBar>
 #include <QToolButton>
@@ -314,6 +315,7 @@ void MainWindowUi::setupUi(QMainWindow *window)
     logPane = new QTextEdit(centralWidget);
     logPane->setObjectName(QStringLiteral("logPane"));
     logPane->setReadOnly(true);
+    logPane->document()->setMaximumBlockCount(logLines);
     logPane->setStyleSheet(QLatin1String(logStyle));
     centralLayout->addWidget(logPane);
 

@@ -90,6 +90,7 @@ public:
     QLabel *deviceInfoLabel = nullptr;      // "Device Name: %1"
 
     QTextEdit *logPane = nullptr;
+    static constexpr int logLines = 5000; // the log pane keeps the last ones
     QLabel *serverStatusLabel = nullptr;
 
     QMenuBar *menuBar = nullptr;

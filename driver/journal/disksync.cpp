@@ -8,7 +8,30 @@
 #include <unistd.h>
 #endif
 
-DiskSync::DiskSync(int intervalMs) : intervalMs(intervalMs)
+namespace {
+
+int duplicate(int fd)
+{
+#ifdef _WIN32
+    return _dup(fd);
+#else
+    return ::dup(fd);
+#endif
+}
+
+void closeDescriptor(int fd)
+{
+#ifdef _WIN32
+    _close(fd);
+#else
+    ::close(fd);
+#endif
+}
+
+} // namespace
+
+DiskSync::DiskSync(int intervalMs, std::function<bool(int)> sync)
+    : intervalMs(intervalMs), sync(std::move(sync))
 {
     worker = std::thread([this] { run(); });
 }
@@ -21,8 +44,6 @@ DiskSync::~DiskSync()
     }
     wake.notify_all();
     worker.join();
-    std::lock_guard<std::mutex> lock(mutex);
-    syncLocked();
 }
 
 bool DiskSync::syncDescriptor(int fd)
@@ -34,32 +55,61 @@ bool DiskSync::syncDescriptor(int fd)
 #endif
 }
 
-void DiskSync::syncLocked()
+void DiskSync::syncOwned(int fd)
 {
-    if (fd < 0 || !dirty.exchange(false, std::memory_order_acq_rel))
-        return;
-    syncDescriptor(fd);
+    sync(fd);
     ++syncs;
 }
 
 void DiskSync::setDescriptor(int newFd)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    syncLocked();
-    fd = newFd;
-}
-
-void DiskSync::syncNow()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    syncLocked();
+    // Without a duplicate nothing is synced for that file; the lines still
+    // reach the operating system, which is what the writer relies on.
+    const int own = newFd < 0 ? -1 : duplicate(newFd);
+    bool handedOver = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (fd >= 0) {
+            retired.push_back({fd, dirty.exchange(false, std::memory_order_acq_rel)});
+            handedOver = true;
+        } else {
+            dirty.store(false, std::memory_order_release);
+        }
+        fd = own;
+    }
+    if (handedOver)
+        wake.notify_all();
 }
 
 void DiskSync::run()
 {
     std::unique_lock<std::mutex> lock(mutex);
-    while (!quit) {
-        wake.wait_for(lock, std::chrono::milliseconds(intervalMs), [this] { return quit; });
-        syncLocked();
+    for (;;) {
+        wake.wait_for(lock, std::chrono::milliseconds(intervalMs),
+                      [this] { return quit || !retired.empty(); });
+        const bool ending = quit;
+        std::vector<Retired> done;
+        done.swap(retired);
+        const int current = fd;
+        // Marks written before the exchange are covered by this sync.
+        const bool currentDirty = current >= 0 && dirty.exchange(false, std::memory_order_acq_rel);
+        if (ending)
+            fd = -1;
+        lock.unlock();
+
+        // `current` stays open meanwhile: only this thread closes.
+        for (const Retired &r : done) {
+            if (r.dirty)
+                syncOwned(r.fd);
+            closeDescriptor(r.fd);
+        }
+        if (currentDirty)
+            syncOwned(current);
+        if (ending) {
+            if (current >= 0)
+                closeDescriptor(current);
+            return;
+        }
+        lock.lock();
     }
 }

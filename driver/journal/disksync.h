@@ -2,26 +2,34 @@
 // Flushes a file's written data from the operating system to the disk from
 // a thread of its own, at most `intervalMs` after it was marked dirty, so
 // that the writer never waits for the disk.
+//
+// The thread syncs a duplicate of the writer's descriptor that it owns: the
+// writer may close its own at any time, and handing over a new descriptor
+// never waits for a sync in progress. A descriptor handed over is synced
+// once more when it was dirty, then closed, by the thread.
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class DiskSync
 {
 public:
-    explicit DiskSync(int intervalMs = 500);
-    ~DiskSync(); // syncs what is pending, then ends the thread
+    // `sync` replaces syncDescriptor (tests: a disk that stalls).
+    explicit DiskSync(int intervalMs = 500, std::function<bool(int)> sync = syncDescriptor);
+    // Syncs what is pending, then ends the thread (waits for a sync in
+    // progress: for the end of the program only).
+    ~DiskSync();
 
-    // The C runtime descriptor to sync from now on; -1 for none. Waits for a
-    // sync of the previous descriptor in progress, so that the caller may
-    // close it afterwards. The previous one is synced first when dirty.
+    // The C runtime descriptor to sync from now on; -1 for none. Duplicates
+    // it; the caller keeps its own and may close it at once. Never waits for
+    // the disk: the previous descriptor's pending sync is left to the thread.
     void setDescriptor(int fd);
     // Data were written to the current descriptor.
     void markDirty() { dirty.store(true, std::memory_order_release); }
-    // Syncs now in the caller's thread when dirty.
-    void syncNow();
     // Completed syncs (for tests).
     int syncCount() const { return syncs.load(); }
 
@@ -29,15 +37,21 @@ public:
     static bool syncDescriptor(int fd);
 
 private:
+    struct Retired {
+        int fd;
+        bool dirty;
+    };
     void run();
-    void syncLocked();
+    void syncOwned(int fd);
 
     const int intervalMs;
-    std::mutex mutex; // guards fd and the sync itself
+    const std::function<bool(int)> sync;
+    std::mutex mutex; // guards fd, retired and quit; never held during a sync
     std::condition_variable wake;
-    int fd = -1;
+    int fd = -1;                  // owned duplicate
+    std::vector<Retired> retired; // owned duplicates to sync and close
     bool quit = false;
-    std::atomic<bool> dirty{false};
+    std::atomic<bool> dirty{false}; // about fd
     std::atomic<int> syncs{0};
     std::thread worker;
 };

@@ -7,13 +7,18 @@
 
 #include "disksync.h"
 
+#include <atomic>
+
 Journal::Journal(const QString &folder, QObject *parent)
     : QObject(parent), m_folder(folder.isEmpty() ? defaultFolder() : folder),
       now([] { return QDateTime::currentDateTimeUtc(); }), sync(new DiskSync(500))
 {
-    // Unique across runs, also of two drivers started in the same millisecond.
+    // Unique across runs, also of two drivers started in the same millisecond
+    // and of two journals of one run.
+    static std::atomic<int> journals{0};
     runTag = QString::number(QDateTime::currentMSecsSinceEpoch(), 36) + QLatin1Char('.')
-             + QString::number(QCoreApplication::applicationPid(), 36);
+             + QString::number(QCoreApplication::applicationPid(), 36) + QLatin1Char('.')
+             + QString::number(++journals, 36);
 }
 
 Journal::~Journal()

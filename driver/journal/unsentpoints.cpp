@@ -19,13 +19,25 @@ UnsentPoints collectUnsentPoints(const QString &folder, const QSet<QString> &inF
 {
     UnsentPoints result;
     QVector<JournalRecord> points;
-    QHash<QString, int> index; // id -> position in points
+    // The state lines that count, by id. A state line may come in a file read
+    // before its point's, when the local date moved backwards (the clock was
+    // corrected, the time zone changed), so they are kept apart and applied
+    // at the end. Which one counts: "confirmed" always (the server has the
+    // point; nothing follows it); else within a file the later line, and
+    // between files the later time, the later file on a tie. A state line
+    // overrides its point line's state: it was written after it.
+    struct Latest {
+        JournalState state;
+        QDateTime time;
+        int file;
+    };
+    QHash<QString, Latest> states;
 
     const QDir dir(folder);
     const QStringList files =
         dir.entryList({QStringLiteral("journal-*.csv")}, QDir::Files | QDir::Readable, QDir::Name);
-    for (const QString &name : files) {
-        QFile f(dir.filePath(name));
+    for (int fileNo = 0; fileNo < files.size(); ++fileNo) {
+        QFile f(dir.filePath(files.at(fileNo)));
         if (!f.open(QIODevice::ReadOnly))
             continue;
         int lineNo = 0;
@@ -44,17 +56,26 @@ UnsentPoints collectUnsentPoints(const QString &folder, const QSet<QString> &inF
                 continue;
             }
             if (r.kind == JournalRecord::Point) {
-                index.insert(r.id, points.size());
                 points << r;
-            } else {
-                const auto it = index.constFind(r.id);
-                if (it != index.constEnd())
-                    points[*it].state = r.state;
+                continue;
+            }
+            const auto it = states.find(r.id);
+            if (it == states.end()) {
+                states.insert(r.id, {r.state, r.timeUtc, fileNo});
+            } else if (it->state != JournalState::Confirmed
+                       && (r.state == JournalState::Confirmed || it->file == fileNo
+                           || r.timeUtc >= it->time)) {
+                *it = {r.state, r.timeUtc, fileNo};
             }
         }
     }
 
-    for (const JournalRecord &r : points) {
+    for (JournalRecord &r : points) {
+        const auto it = states.constFind(r.id);
+        if (it != states.constEnd())
+            r.state = it->state;
+    }
+    for (const JournalRecord &r : qAsConst(points)) {
         if (inFlight.contains(r.id))
             continue;
         if (r.state == JournalState::Unsent || r.state == JournalState::Sent

@@ -1,6 +1,6 @@
 #pragma once
-// Reads every journal file of a folder and collects the points that have
-// not reached the server: their last state is "unsent", or "sent" with no
+// Reads every journal file of a folder and collects the points the server
+// has not confirmed: their last state is "unsent", or "sent" with no
 // answer that can still come (the link it went to has ended, or the
 // program did), and on request "skipped". Damaged lines are skipped, each
 // with a message. Files are read in date order, lines in file order, so the

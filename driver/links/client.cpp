@@ -120,6 +120,20 @@ QString Client::sessionNameValue()
     return sessionName;
 }
 
+Client::Names Client::names()
+{
+    QMutexLocker locker(&namesMutex);
+    return {sessionName, groupName, deviceName};
+}
+
+void Client::setNames(const Names &names)
+{
+    QMutexLocker locker(&namesMutex);
+    sessionName = names.session;
+    groupName = names.group;
+    deviceName = names.device;
+}
+
 void Client::reportError(const QString &text, ErrorInfo::Kind kind)
 {
     ErrorInfo info;

@@ -70,6 +70,15 @@ public:
 
     void setSessionName(const QString &name);
     QString sessionNameValue();
+    // The names the link answers an identification request with: from the
+    // greeting, then from each point answer (message 2) and group name.
+    struct Names {
+        QString session;
+        QString group;
+        QString device;
+    };
+    Names names();
+    void setNames(const Names &names);
 
     // Bound on writing one block, in ms. Set before start.
     void setWriteTimeout(int ms) { writeTimeoutMs = ms; }

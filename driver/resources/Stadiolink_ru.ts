@@ -411,8 +411,8 @@ Stadiolink --help lists the options.
         <translation>не отправлена, сохранена в журнале</translation>
     </message>
     <message>
-        <source>Points in the journal that have not reached the server: %1, from the sessions: %2. Send them now?</source>
-        <translation>Точек в журнале, не дошедших до сервера: %1, из сессий: %2. Отправить их сейчас?</translation>
+        <source>Points in the journal not confirmed by the server: %1, from the sessions: %2. Send them now?</source>
+        <translation>Точек в журнале без подтверждения сервера: %1, из сессий: %2. Отправить их сейчас?</translation>
     </message>
     <message>
         <source>Points not confirmed by the server, kept as unsent in the journal: %1</source>

@@ -157,7 +157,7 @@ const Message messages[] = {
     // The observation journal's lines, offer and menu entry.
     {"MainWindow", "%1 / %2 / %3: x = %4, y = %5, z = %6, %7"},
     {"MainWindow", "Later"},
-    {"MainWindow", "Points in the journal that have not reached the server: %1, from the sessions: %2. Send them now?"},
+    {"MainWindow", "Points in the journal not confirmed by the server: %1, from the sessions: %2. Send them now?"},
     {"MainWindow", "Points not confirmed by the server, kept as unsent in the journal: %1"},
     {"MainWindow", "Points sent again from the journal: %1 of %2"},
     {"MainWindow", "Send"},

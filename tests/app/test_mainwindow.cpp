@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -102,6 +103,21 @@ private slots:
         QVERIFY(w.isBasePointMode());
         w.setBasePointMode(false);
         QVERIFY(!w.isBasePointMode());
+    }
+
+    void logAppendsAtTheEndAndKeepsTheLastLines()
+    {
+        MainWindow w;
+        QTextEdit *pane = w.ui().logPane;
+        w.appendLog(QStringLiteral("first"));
+        pane->moveCursor(QTextCursor::Start);   // the operator clicked at the top
+        w.appendLog(QStringLiteral("last"));
+        QCOMPARE(logText(w), QStringLiteral("first\nlast\n"));
+        for (int i = 0; i < MainWindowUi::logLines; ++i)
+            w.appendLog(QString::number(i));
+        QVERIFY(pane->document()->blockCount() <= MainWindowUi::logLines + 1);
+        QVERIFY(!logText(w).contains(QStringLiteral("last")));
+        QVERIFY(logText(w).endsWith(QStringLiteral("%1\n").arg(MainWindowUi::logLines - 1)));
     }
 
     void disconnectWithNothingOpenChangesNothing()

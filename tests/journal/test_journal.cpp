@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
 #include "disksync.h"
 #include "journal.h"
 #include "unsentpoints.h"
@@ -150,6 +154,28 @@ private slots:
         QCOMPARE(names(u), QStringList({"B", "D", "E", "F"}));
     }
 
+    void stateBeforeItsPointStillCounts()
+    {
+        // The clock is set back a day: later lines go to an earlier file.
+        QTemporaryDir dir;
+        Journal journal(dir.path());
+        QDateTime clock(QDate(2024, 5, 2), QTime(12, 0), Qt::LocalTime);
+        journal.setClock([&] { return clock.toUTC(); });
+        const QString p = journal.appendPoint(named("S", "P"), 0, 0, 0, 0, JournalState::Sent);
+        const QString q = journal.appendPoint(named("S", "Q"), 0, 0, 0, 0, JournalState::Sent);
+        const QString r = journal.appendPoint(named("S", "R"), 0, 0, 0, 0, JournalState::Unsent);
+        clock = clock.addDays(-1);
+        journal.appendState(p, named("S", "P"), JournalState::Confirmed);
+        journal.appendState(q, named("S", "Q"), JournalState::Skipped);
+        journal.appendState(r, named("S", "R"), JournalState::Skipped);
+        clock = clock.addDays(1).addSecs(60);   // set right again
+        journal.appendState(r, named("S", "R"), JournalState::Unsent);
+        QCOMPARE(journal.currentFile(), journal.fileFor(QDate(2024, 5, 2)));
+
+        QCOMPARE(names(collectUnsentPoints(dir.path(), {}, false)), QStringList({"R"}));
+        QCOMPARE(names(collectUnsentPoints(dir.path(), {}, true)), QStringList({"Q", "R"}));
+    }
+
     void dirtyFileIsSyncedOnce()
     {
         QTemporaryDir dir;
@@ -164,6 +190,53 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(sync.syncCount(), 1);
         sync.setDescriptor(-1);
+    }
+
+    void handingOverNeverWaitsForTheDisk()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("x")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        std::mutex m;
+        std::condition_variable cv;
+        bool stalled = false, released = false;
+        std::vector<bool> results; // whether each sync found its descriptor open
+        DiskSync sync(20, [&](int fd) {
+            std::unique_lock<std::mutex> lock(m);
+            if (!released) {
+                stalled = true;
+                cv.notify_all();
+                cv.wait(lock, [&] { return released; });
+            }
+            results.push_back(DiskSync::syncDescriptor(fd));
+            return results.back();
+        });
+        auto release = [&] {
+            std::lock_guard<std::mutex> lock(m);
+            released = true;
+            cv.notify_all();
+        };
+        sync.setDescriptor(f.handle());
+        f.write("a");
+        f.flush();
+        sync.markDirty();
+        {
+            std::unique_lock<std::mutex> lock(m);
+            QVERIFY(cv.wait_for(lock, std::chrono::seconds(20), [&] { return stalled; }));
+        }
+        // While the disk stalls: more data, then the file is handed back and closed.
+        f.write("b");
+        f.flush();
+        sync.markDirty();
+        auto handover = std::async(std::launch::async, [&] { sync.setDescriptor(-1); });
+        const bool quick = handover.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        f.close();
+        release();
+        QVERIFY(quick);
+        // The thread syncs its own duplicate, also after the writer closed the file.
+        QTRY_COMPARE_WITH_TIMEOUT(sync.syncCount(), 2, 10000);
+        std::lock_guard<std::mutex> lock(m);
+        QCOMPARE(results, std::vector<bool>({true, true}));
     }
 };
 
