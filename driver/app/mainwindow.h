@@ -161,6 +161,8 @@ private:
     // Collecting the unsent points reads every journal file: in a worker
     // thread, one collection at a time; the offer follows when it is done.
     void unsentPointsCollected();
+    // Ids of the points handed to a server link and not yet answered.
+    QSet<QString> idsAwaitingAnswer() const;
     QFutureWatcher<UnsentPoints> *m_unsentWatcher = nullptr;
     bool m_collecting = false; // until the finished signal is handled
     bool m_collectingAfterConnecting = false;

@@ -127,9 +127,7 @@ void MainWindow::offerUnsentPoints(bool afterConnecting)
         return;
     }
     // Points of links still running or closing may yet be answered.
-    QSet<QString> inFlight;
-    for (const DeliveryQueue &q : qAsConst(m_deliveries))
-        inFlight.unite(q.ids());
+    const QSet<QString> inFlight = idsAwaitingAnswer();
     m_collecting = true;
     m_collectingAfterConnecting = afterConnecting;
     m_measuredWhileCollecting.clear();
@@ -138,6 +136,14 @@ void MainWindow::offerUnsentPoints(bool afterConnecting)
     m_unsentWatcher->setFuture(QtConcurrent::run([folder, inFlight, includeSkipped] {
         return collectUnsentPoints(folder, inFlight, includeSkipped);
     }));
+}
+
+QSet<QString> MainWindow::idsAwaitingAnswer() const
+{
+    QSet<QString> ids;
+    for (const DeliveryQueue &q : m_deliveries)
+        ids.unite(q.ids());
+    return ids;
 }
 
 void MainWindow::unsentPointsCollected()
@@ -154,10 +160,9 @@ void MainWindow::unsentPointsCollected()
         appendLog(line);
     // What was handed or measured while the files were read may be read as
     // sent: it is not offered.
-    QSet<QString> handed = m_measuredWhileCollecting;
+    QSet<QString> handed = idsAwaitingAnswer();
+    handed.unite(m_measuredWhileCollecting);
     m_measuredWhileCollecting.clear();
-    for (const DeliveryQueue &q : qAsConst(m_deliveries))
-        handed.unite(q.ids());
     unsent.points.erase(std::remove_if(unsent.points.begin(), unsent.points.end(),
                                        [&](const JournalRecord &r) { return handed.contains(r.id); }),
                         unsent.points.end());

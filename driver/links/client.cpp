@@ -65,12 +65,7 @@ bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
 
 bool Client::sendDevice(const QString &session, const QString &group, const QString &device)
 {
-    {
-        QMutexLocker locker(&namesMutex);
-        sessionName = session;
-        groupName = group;
-        deviceName = device;
-    }
+    setNames({session, group, device});
     return queueOrRefuse(encodeGreeting(), QString());
 }
 

@@ -175,7 +175,9 @@ void SerialPortHandler::checkIdlePort()
     port->waitForReadyRead(0);
     if (portFailed())
         return;
-    if (portLabel.startsWith(QLatin1Char('/')) && !QFileInfo::exists(portLabel))
+    // Only a path is cheap to look at on every idle pass; a named port
+    // (COMx) is not enumerated here and relies on its own error.
+    if (portLabel.startsWith(QLatin1Char('/')) && !portStillThere())
         reportPortLost(QSerialPort::ResourceError, QString(), false);
 }
 
@@ -195,15 +197,16 @@ bool SerialPortHandler::portFailed()
     default:
         break;
     }
-    if (!portBroken) {
-        bool stillThere;
-        if (portLabel.startsWith(QLatin1Char('/')))
-            stillThere = QFileInfo::exists(portLabel);
-        else
-            stillThere = !QSerialPortInfo(portLabel).isNull();
-        reportPortLost(int(port->error()), port->errorString(), stillThere);
-    }
+    if (!portBroken)
+        reportPortLost(int(port->error()), port->errorString(), portStillThere());
     return true;
+}
+
+bool SerialPortHandler::portStillThere() const
+{
+    if (portLabel.startsWith(QLatin1Char('/')))
+        return QFileInfo::exists(portLabel);
+    return !QSerialPortInfo(portLabel).isNull();
 }
 
 void SerialPortHandler::reportPortLost(int serialPortError, const QString &systemText, bool stillThere)

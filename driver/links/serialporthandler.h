@@ -145,6 +145,8 @@ private:
     void failRequest(int code);
     bool portFailed();
     void checkIdlePort();
+    // Whether the port's device still exists (a path, or a port the system lists).
+    bool portStillThere() const;
     void reportPortLost(int serialPortError, const QString &systemText, bool stillThere);
 
     int replyTimeoutMs = 10000;
