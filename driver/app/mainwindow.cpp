@@ -87,8 +87,7 @@ MainWindow::~MainWindow()
         }
     }
     m_serialPortHandler = m_closingLink = nullptr;
-    delete m_pollTimer;
-    m_pollTimer = nullptr;
+    dropPollTimer();
     if (m_client)
         m_closingClients << m_client;
     m_client = nullptr;
@@ -303,10 +302,7 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     });
     // Answers and the link's end update the journal (mainwindow_journal.cpp).
     const int connection = ++m_connection;
-    const Client::Names names = m_client->names();
-    m_liveSession = names.session;
-    m_liveGroup = names.group;
-    m_liveDevice = names.device;
+    m_liveNames = m_client->names();
     connect(m_client, &Client::newInfoMeasurement, this,
             [this, connection](QString s, QString g, QString p, QString d) {
                 pointAnswered(connection, s, g, p, d);
@@ -318,7 +314,7 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     connect(m_client, &Client::newGroupName, this, [this, connection](const QString &group) {
         if (connection != m_connection)
             return;
-        m_liveGroup = group;
+        m_liveNames.group = group;
         restoreLiveNames(connection);
     });
     connect(m_client, &Client::newBasePoint, this,
@@ -356,6 +352,13 @@ void MainWindow::setServerStatus(bool on)
     }
 }
 
+// Deleting the timer also stops it.
+void MainWindow::dropPollTimer()
+{
+    delete m_pollTimer;
+    m_pollTimer = nullptr;
+}
+
 void MainWindow::quietInstrument()
 {
     if (motorRunning) {
@@ -382,10 +385,7 @@ void MainWindow::closeSerialPort()
         const bool started = link->isRunning() || link->isFinished();
         if (link->isRunning())
             quietInstrument();
-        if (m_pollTimer)
-            m_pollTimer->stop();
-        delete m_pollTimer;
-        m_pollTimer = nullptr;
+        dropPollTimer();
         m_serialPortHandler = nullptr;
         if (started) {
             m_closingLink = link;
@@ -408,10 +408,7 @@ void MainWindow::serialLinkFinished(SerialPortHandler *link)
         // Ended by itself: the port failed underneath it.
         status = tr("The instrument was lost: %1").arg(link->errorString());
         appendLog(status);
-        if (m_pollTimer)
-            m_pollTimer->stop();
-        delete m_pollTimer;
-        m_pollTimer = nullptr;
+        dropPollTimer();
         m_serialPortHandler = nullptr;
         m_closingLink = link;
     }

@@ -11,12 +11,12 @@
 #include <QString>
 #include <QVariant>
 
+#include "client.h"
 #include "deliveryqueue.h"
 #include "mainwindowui.h"
 #include "types.h"
 
 class BasePoints;
-class Client;
 class Journal;
 struct JournalRecord;
 struct UnsentPoints;
@@ -111,6 +111,7 @@ private:
     // Leaves the instrument quiet: motors stopped, lock off, laser off,
     // tracking off.
     void quietInstrument();
+    void dropPollTimer();
     void setServerStatus(bool on);
     // Minimum width of the four name fields from the texts they will show.
     void fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts);
@@ -154,9 +155,7 @@ private:
     int m_endedConnection = -1;    // whose late answers still confirm them
     // The client's names as the live measurements left them; an answer to a
     // point sent again would otherwise replace them with old ones.
-    QString m_liveSession;
-    QString m_liveGroup;
-    QString m_liveDevice;
+    Client::Names m_liveNames;
     void restoreLiveNames(int connection);
     // Collecting the unsent points reads every journal file: in a worker
     // thread, one collection at a time; the offer follows when it is done.

@@ -83,9 +83,7 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
         restoreLiveNames(connection);
         return;
     }
-    m_liveSession = sessionName;
-    m_liveGroup = groupName;
-    m_liveDevice = deviceName;
+    m_liveNames = {sessionName, groupName, deviceName};
     // Also over an old point's answer the link read after this one.
     restoreLiveNames(connection);
     showMeasurementInfo(sessionName, groupName, pointName, deviceName);
@@ -94,7 +92,7 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
 void MainWindow::restoreLiveNames(int connection)
 {
     if (connection == m_connection && serverLinkRunning())
-        m_client->setNames({m_liveSession, m_liveGroup, m_liveDevice});
+        m_client->setNames(m_liveNames);
 }
 
 void MainWindow::serverLinkEnded(int connection)

@@ -237,5 +237,5 @@ void MainWindow::handlerErrorClient(ErrorInfo info)
     m_client->sendSessionName(name);
     setSessionField(name);
     m_client->setSessionName(name);
-    m_liveSession = name;
+    m_liveNames.session = name;
 }
