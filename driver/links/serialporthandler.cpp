@@ -281,6 +281,7 @@ void SerialPortHandler::failRequest(int code)
     if (GeoCom::isPoll(lastRpc))
         return;
     const QString text = tr("Command error %1: error code %2").arg(qint32(lastRpc)).arg(code);
+    emit commandFailed(lastRpc, code, text);
     if (basePointMode && lastRpc == BAP_MeasDistanceAngle)
         emit basePointFailed(code, text);
     else

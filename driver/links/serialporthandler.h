@@ -120,6 +120,10 @@ signals:
     // failed with `code` (the instrument's, or 3077/3074 from the link);
     // `error` is the text errorResponse would have carried.
     void basePointFailed(int code, QString error);
+    // Every failed request that is not a poll, in base-point mode too, just
+    // before errorResponse or basePointFailed: the procedure, the code
+    // (the instrument's, or 3077/3074 from the link) and the same text.
+    void commandFailed(RPC rpc, int code, QString error);
 
 protected:
     void exchange() override;

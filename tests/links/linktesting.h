@@ -26,8 +26,12 @@ public:
         connect(h, &SerialPortHandler::basePointFailed, this,
                 [this](int code, QString e) { basePointFailures << qMakePair(code, e); },
                 Qt::QueuedConnection);
+        connect(h, &SerialPortHandler::commandFailed, this,
+                [this](RPC rpc, int code, QString) { failedCommands << qMakePair(int(rpc), code); },
+                Qt::QueuedConnection);
     }
     QStringList errors;
+    QList<QPair<int, int>> failedCommands; // (rpc, code), base-point mode included
     QList<QPair<int, QString>> basePointFailures;
     QStringList lost;
     QList<ReplyPair> responses;

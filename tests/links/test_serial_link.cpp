@@ -387,6 +387,9 @@ private slots:
         peer->reply("%R1P,0,0:8710");
         QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 17017: error code 8710")});
         QCOMPARE(rec->basePointFailures.size(), 2);
+        // Failures in and out of base-point mode carry the procedure and code.
+        QCOMPARE(rec->failedCommands, (QList<QPair<int, int>>{{17017, 1292},
+                                                              {17017, 3077}, {17017, 8710}}));
     }
 
     // A base-point measurement followed at once by the end of base-point
