@@ -70,6 +70,13 @@ UnsentPoints collectUnsentPoints(const QString &folder, const QSet<QString> &inF
         }
     }
 
+    // How many points of the journal carry each session / group / point name.
+    QHash<QString, int> nameCount;
+    const auto nameKey = [](const MeasuringPoint &p) {
+        return p.sessionName + QChar(0) + p.groupName + QChar(0) + p.pointName;
+    };
+    for (const JournalRecord &r : qAsConst(points))
+        ++nameCount[nameKey(r.point)];
     for (JournalRecord &r : points) {
         const auto it = states.constFind(r.id);
         if (it != states.constEnd())
@@ -79,8 +86,11 @@ UnsentPoints collectUnsentPoints(const QString &folder, const QSet<QString> &inF
         if (inFlight.contains(r.id))
             continue;
         if (r.state == JournalState::Unsent || r.state == JournalState::Sent
-            || (includeSkipped && r.state == JournalState::Skipped))
+            || (includeSkipped && r.state == JournalState::Skipped)) {
             result.points << r;
+            if (nameCount.value(nameKey(r.point)) > 1)
+                result.sharedNames.insert(r.id);
+        }
     }
     return result;
 }

@@ -18,6 +18,9 @@ struct UnsentPoints {
     QVector<JournalRecord> points;
     // "Journal FILE, line N is damaged and was skipped", one per line.
     QStringList damaged;
+    // Ids of the collected points whose session, group and point name the
+    // journal also holds for another point (measured twice under one name).
+    QSet<QString> sharedNames;
     // The distinct session names of the points, in first-seen order.
     QStringList sessions() const;
 };

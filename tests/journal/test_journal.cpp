@@ -147,11 +147,19 @@ private slots:
         journal.appendState(a, named("S1", "A"), JournalState::Confirmed);
         const QString f = add("S3", "F", JournalState::Sent);   // in flight now
 
+        const QString e2 = add("S2", "E", JournalState::Sent);   // E measured again
+        journal.appendState(e2, named("S2", "E"), JournalState::Confirmed);
+        add("S3", "B", JournalState::Sent);   // same point name, other session
+        journal.appendState(add("S1", "B", JournalState::Sent), named("S1", "B"), JournalState::Confirmed);
+
         UnsentPoints u = collectUnsentPoints(dir.path(), {f}, false);
-        QCOMPARE(names(u), QStringList({"B", "E"}));
-        QCOMPARE(u.sessions(), QStringList({"S1", "S2"}));
+        QCOMPARE(names(u), QStringList({"B", "E", "B"}));
+        QCOMPARE(u.sessions(), QStringList({"S1", "S2", "S3"}));
+        // Flagged: a name the journal holds for another point of its session and group.
+        QCOMPARE(u.sharedNames.size(), 2);
+        QVERIFY(u.sharedNames.contains(u.points[0].id) && u.sharedNames.contains(u.points[1].id));
         u = collectUnsentPoints(dir.path(), {}, true);
-        QCOMPARE(names(u), QStringList({"B", "D", "E", "F"}));
+        QCOMPARE(names(u), QStringList({"B", "D", "E", "F", "B"}));
     }
 
     void stateBeforeItsPointStillCounts()
