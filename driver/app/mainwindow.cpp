@@ -232,34 +232,44 @@ void MainWindow::openSerialPort()
         return;
     }
 
+    // The line is opened in the link's thread: the window never waits for
+    // a port or a network connection. Requests queued meanwhile go out once
+    // it is open; instrumentOpenFailed says when it cannot be opened.
     m_serialPortHandler = new SerialPortHandler;
-    if (!m_serialPortHandler->openPort(m_settingsDialog->settings())) {
-        const QString error = m_serialPortHandler->errorString();
+    SerialPortHandler *link = m_serialPortHandler;
+    if (!link->openPort(m_settingsDialog->settings())) {
+        const QString error = link->errorString();
         QMessageBox::critical(this, tr("Connection error"),
                               tr("Couldn't connect to COM port: %1").arg(error), QMessageBox::Ok);
         showStatus(tr("Connection error to the device"));
         closeSerialPort();
         return;
     }
+    m_instrumentOpen = false;
 
     setControlsEnabled(true);
-    showStatus(tr("The device is connected"));
+    showStatus(tr("Connecting to the instrument at %1 ...").arg(link->portName()));
 
     m_pollTimer = new QTimer;
     m_pollTimer->setInterval(500);
     connect(m_pollTimer, &QTimer::timeout, this, &MainWindow::handlerTimeout);
 
     registerInstrumentMetaTypes();
-    connect(m_serialPortHandler, &SerialPortHandler::errorResponse, this,
+    connect(link, &SerialPortHandler::errorResponse, this,
             &MainWindow::handlerCommandError, Qt::QueuedConnection);
-    connect(m_serialPortHandler, &SerialPortHandler::responseReceived, this,
+    connect(link, &SerialPortHandler::responseReceived, this,
             &MainWindow::handlerResponseReceived, Qt::QueuedConnection);
-    connect(m_serialPortHandler, &SerialPortHandler::receivedBasePoint, this,
+    connect(link, &SerialPortHandler::receivedBasePoint, this,
             &MainWindow::handlerReceivedBasePoint, Qt::QueuedConnection);
-    connect(m_serialPortHandler, &SerialPortHandler::basePointFailed, this,
+    connect(link, &SerialPortHandler::basePointFailed, this,
             &MainWindow::handlerBasePointFailed, Qt::QueuedConnection);
+    connect(link, &SerialPortHandler::opened, this, [this, link] {
+        if (link != m_serialPortHandler)
+            return;
+        m_instrumentOpen = true;
+        showStatus(tr("The device is connected"));
+    }, Qt::QueuedConnection);
     // Queued like the replies, so it comes after the link's last reply.
-    SerialPortHandler *link = m_serialPortHandler;
     connect(link, &QThread::finished, this, [this, link] { serialLinkFinished(link); },
             Qt::QueuedConnection);
 
@@ -276,6 +286,7 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     if (m_client)
         return;
 
+    // Connected in the link's thread; connectFailed says when it cannot be.
     m_client = new Client(appName);
     if (!m_client->connectToServer(host, port)) {
         setServerStatus(false);
@@ -293,16 +304,28 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     // A link being closed no longer speaks for the connection state.
     Client *link = m_client;
     connect(link, &Client::connected, this, [this, link] {
-        if (link == m_client)
-            setServerStatus(true);
+        if (link != m_client)
+            return;
+        setServerStatus(true);
+        // The server has taken the connection: what it has not confirmed
+        // is offered now.
+        offerUnsentPoints(true);
     });
     connect(link, &Client::disconnected, this, [this, link] {
         if (link == m_client)
             setServerStatus(false);
     });
+    connect(link, &Client::connectFailed, this, [this, link](const QString &reason) {
+        if (link != m_client)
+            return;
+        appendLog(tr("Couldn't connect to the server") + QStringLiteral(": ") + reason);
+        setServerStatus(false);
+        showStatus(tr("Couldn't connect to the server"));
+        QMessageBox::critical(this, tr("Connection error"), tr("Couldn't connect to the server"),
+                              QMessageBox::Ok);
+    });
     // Answers and the link's end update the journal (mainwindow_journal.cpp).
     const int connection = ++m_connection;
-    m_liveNames = m_client->names();
     connect(m_client, &Client::newInfoMeasurement, this,
             [this, connection](QString s, QString g, QString p, QString d) {
                 pointAnswered(connection, s, g, p, d);
@@ -311,12 +334,6 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     connect(m_client, &Client::successSetSessionName, this,
             &MainWindow::measureAfterSessionConfirmed);
     connect(m_client, &Client::newGroupName, this, &MainWindow::setGroupField);
-    connect(m_client, &Client::newGroupName, this, [this, connection](const QString &group) {
-        if (connection != m_connection)
-            return;
-        m_liveNames.group = group;
-        restoreLiveNames(connection);
-    });
     connect(m_client, &Client::newBasePoint, this,
             [this](MeasuringPoint pt) { m_basePoints->addBasePoint(pt); });
     connect(m_client, &Client::newMatrix, this, [this](QMatrix4x4, QVector<double> rowMajor) {
@@ -336,7 +353,6 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
             Qt::QueuedConnection);
 
     m_client->start(QThread::InheritPriority);
-    QTimer::singleShot(0, this, [this] { offerUnsentPoints(true); });
 }
 
 void MainWindow::setServerStatus(bool on)
@@ -403,6 +419,10 @@ void MainWindow::closeSerialPort()
 
 void MainWindow::serialLinkFinished(SerialPortHandler *link)
 {
+    if (link == m_serialPortHandler && !m_instrumentOpen) {
+        instrumentOpenFailed(link);
+        return;
+    }
     QString status = tr("The COM port is closed");
     if (link == m_serialPortHandler) {
         // Ended by itself: the port failed underneath it.
@@ -423,6 +443,24 @@ void MainWindow::serialLinkFinished(SerialPortHandler *link)
     disconnectFromServer();
     // A base point still awaited will not come (last: the dialog may show a box).
     m_basePoints->measurementFailed(status);
+}
+
+void MainWindow::instrumentOpenFailed(SerialPortHandler *link)
+{
+    const QString error = link->errorString();
+    const bool network = link->isNetworkPort();
+    dropPollTimer();
+    m_serialPortHandler = nullptr;
+    link->wait(); // finished() is emitted just before the thread ends
+    delete link;
+    setControlsEnabled(false);
+    disconnectFromServer();
+    appendLog(error);
+    showStatus(tr("Connection error to the device"));
+    QMessageBox::critical(this, tr("Connection error"),
+                          network ? tr("Couldn't connect to the instrument: %1").arg(error)
+                                  : tr("Couldn't connect to COM port: %1").arg(error),
+                          QMessageBox::Ok);
 }
 
 void MainWindow::disconnectFromServer()

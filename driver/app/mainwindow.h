@@ -107,6 +107,8 @@ private:
     // A link's thread has finished: after Disconnect, or by itself (the
     // instrument's port failed, the server connection broke).
     void serialLinkFinished(SerialPortHandler *link);
+    // The instrument's line could not be opened: said, and both links close.
+    void instrumentOpenFailed(SerialPortHandler *link);
     void serverLinkFinished(Client *link);
     // Leaves the instrument quiet: motors stopped, lock off, laser off,
     // tracking off.
@@ -153,10 +155,6 @@ private:
     int m_connection = 0;          // number of the latest server connection
     DeliveryQueue m_endedDelivery; // unanswered points of an ended connection
     int m_endedConnection = -1;    // whose late answers still confirm them
-    // The client's names as the live measurements left them; an answer to a
-    // point sent again would otherwise replace them with old ones.
-    Client::Names m_liveNames;
-    void restoreLiveNames(int connection);
     // Collecting the unsent points reads every journal file: in a worker
     // thread, one collection at a time; the offer follows when it is done.
     void unsentPointsCollected();
@@ -188,6 +186,8 @@ private:
     // until its thread has finished: its last replies still reach the
     // window, and the server link is closed only after them.
     SerialPortHandler *m_closingLink = nullptr;
+    // The current instrument link's line is open (opened() came).
+    bool m_instrumentOpen = false;
     // Server links asked to stop, deleted when their threads finish.
     QList<Client *> m_closingClients;
 };

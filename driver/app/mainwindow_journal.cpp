@@ -78,21 +78,11 @@ void MainWindow::pointAnswered(int connection, const QString &sessionName, const
     if (known)
         m_journal->appendState(entry.id, entry.point, JournalState::Confirmed);
 
-    if (known && entry.resent) {
-        // An old point's names are not the next point's.
-        restoreLiveNames(connection);
+    // An old point's names are not the next point's (the link keeps its
+    // own names for the same reason).
+    if (known && entry.resent)
         return;
-    }
-    m_liveNames = {sessionName, groupName, deviceName};
-    // Also over an old point's answer the link read after this one.
-    restoreLiveNames(connection);
     showMeasurementInfo(sessionName, groupName, pointName, deviceName);
-}
-
-void MainWindow::restoreLiveNames(int connection)
-{
-    if (connection == m_connection && serverLinkRunning())
-        m_client->setNames(m_liveNames);
 }
 
 void MainWindow::serverLinkEnded(int connection)
@@ -210,7 +200,7 @@ void MainWindow::sendAgain(const QVector<JournalRecord> &points)
         if (!serverLinkRunning())
             break;
         m_journal->appendState(r.id, r.point, JournalState::Sent);
-        if (m_client->sendPoint(r.point)) {
+        if (m_client->sendPoint(r.point, true)) {
             m_deliveries[m_connection].handed(r.id, r.point, true);
             ++sent;
         } else {

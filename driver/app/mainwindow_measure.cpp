@@ -237,5 +237,4 @@ void MainWindow::handlerErrorClient(ErrorInfo info)
     m_client->sendSessionName(name);
     setSessionField(name);
     m_client->setSessionName(name);
-    m_liveNames.session = name;
 }

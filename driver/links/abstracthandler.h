@@ -1,16 +1,22 @@
 #pragma once
-// Worker thread base of both links. The run loop owns the device: each pass
-// holds the mutex for one whole exchange, so nothing lands in the middle of
-// a write/read; signals carry the results out.
+// Worker thread base of both links. The thread owns the device and runs an
+// event loop: it sleeps until the device has bytes or an error, the owner
+// posts work, one of the link's own timers is due, or it is asked to stop.
+// Each of these runs serve() in the link's thread: what was posted is taken
+// into the queue, exchange() does what can be done now (never waiting on
+// the device), and checkError() may end the loop.
 //
-// The owner (GUI thread) never waits for an exchange: it posts items into an
-// inbox behind a lock of its own, held only to append, and the loop moves
-// them into the queue, in the order posted, at the start of its next pass.
-// requestStop() only raises a flag; stop() also waits for the loop to end.
+// The owner (GUI thread) never waits for the link: it posts items into an
+// inbox behind a lock of its own, held only to append, and wakes the loop.
+// requestStop() only raises a flag: the loop ends once drained() (the
+// subclass says when that is). stop() raises the hard flag (subclasses cut
+// their waits short) and waits for the thread to end.
 
 #include <QAtomicInt>
+#include <QAtomicPointer>
 #include <QCoreApplication>
 #include <QList>
+#include <QMetaObject>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QString>
@@ -30,50 +36,105 @@ public:
         return QCoreApplication::translate("AbstractHandler", "There are no errors");
     }
 
-    // Lets the loop drain what is queued and end; returns at once. The
+    // Lets the loop finish what it holds and end; returns at once. The
     // thread's finished() tells when the device is closed.
     virtual void requestStop()
     {
-        stopRequested.storeRelease(1);
-        quit();
+        stopLevel.testAndSetOrdered(0, 1);
+        wake();
     }
 
-    // requestStop(), then waits for the loop to finish and for closeDevice()
-    // to have run. Returns at once if the loop has ended.
+    // Asks the loop to end promptly (waits are cut short) and waits for it
+    // and for closeDevice() to have run. Returns at once if the loop ended.
     virtual void stop()
     {
-        requestStop();
+        stopLevel.storeRelease(2);
+        wake();
         wait();
     }
 
 protected:
+    // --- the link's thread --------------------------------------------------
+    // Creates and opens (or starts opening) the device; false when that
+    // failed at once (lastError says why): the loop is not entered.
+    virtual bool openDevice() = 0;
+    // One unit of work: write what should be written now, handle what has
+    // come in. Never waits on the device.
     virtual void exchange() = 0;
+    // Closes and deletes the device; runs once, when the loop has ended.
     virtual void closeDevice() = 0;
     virtual void readReply() = 0;
     virtual void writeNext() = 0;
+    // True ends the loop (a fatal device error, already reported).
     virtual bool checkError() = 0;
-
-    // Loop thread, mutex held, at the start of every pass: moves the inbox
-    // into the queue. Handlers with more to take over extend it.
-    virtual void collectPosted()
-    {
-        const QList<T> posted = takeInbox();
-        queue.append(posted);
-    }
-
-    // Loop thread, after the loop has ended, before closeDevice(): what was
-    // still queued or posted when the loop ended by itself (an error).
+    // Whether a stop request may end the loop now.
+    virtual bool drained() const { return queue.isEmpty(); }
+    // Moves the inbox into the queue, at the start of every serve().
+    virtual void collectPosted() { queue.append(takeInbox()); }
+    // What was still queued or posted when the loop ended by itself (an
+    // error), before closeDevice().
     virtual void dropUnsent(const QList<T> &) {}
 
-    // Owner side: appends to the inbox without touching the loop's mutex.
-    // False once the loop has ended: nothing will take the item any more.
-    bool post(const T &item)
+    // One pass: posted items, exchange(), the error check and the end of a
+    // stop. Subclasses call it from their device and timer handlers.
+    // A serve() reached from inside another (a device signal emitted while
+    // writing) runs once the outer one is done.
+    void serve()
+    {
+        if (serving) {
+            serveAgain = true;
+            return;
+        }
+        serving = true;
+        do {
+            serveAgain = false;
+            wakePending.storeRelease(0);
+            if (ended)
+                break;
+            collectPosted();
+            exchange();
+            if (checkError()) {
+                ended = true;
+                endedByError = true;
+                exit(0);
+                break;
+            }
+            if (stopLevel.loadAcquire() != 0 && drained()) {
+                ended = true;
+                exit(0);
+                break;
+            }
+        } while (serveAgain);
+        serving = false;
+    }
+
+    // Any thread: serve() runs soon in the link's thread. Repeated wakes
+    // before it runs come to one pass.
+    void wake()
     {
         QMutexLocker locker(&inboxMutex);
-        if (loopEnded)
-            return false;
-        inbox.append(item);
-        inboxCount.storeRelease(inbox.size());
+        if (wakePending.fetchAndStoreOrdered(1) != 0)
+            return;
+        if (QObject *c = context)
+            QMetaObject::invokeMethod(c, [this] { serve(); }, Qt::QueuedConnection);
+    }
+
+    // An object living in the link's thread while the loop runs: the parent
+    // of the link's timers and the context of its connections.
+    QObject *loopContext() const { return context; }
+
+    // Owner side: appends to the inbox and wakes the loop. False once the
+    // loop has ended: nothing will take the item any more.
+    bool post(const T &item)
+    {
+        {
+            QMutexLocker locker(&inboxMutex);
+            if (loopEnded)
+                return false;
+            inbox.append(item);
+            inboxCount.storeRelease(inbox.size());
+        }
+        wake();
         return true;
     }
 
@@ -87,7 +148,9 @@ protected:
     }
 
     bool hasPosted() const { return inboxCount.loadAcquire() > 0; }
-    bool isStopRequested() const { return stopRequested.loadAcquire() != 0; }
+    bool isStopRequested() const { return stopLevel.loadAcquire() != 0; }
+    // stop() rather than requestStop(): waits are to be cut short.
+    bool isHardStop() const { return stopLevel.loadAcquire() == 2; }
 
     void setLastError(const QString &text)
     {
@@ -97,45 +160,49 @@ protected:
 
     void run() override
     {
-        mutex.lock();
-        bool ended = false;
-        for (;;) {
-            // Read the flag before collecting: what the owner posted before
-            // it asked to stop is then sure to be collected.
-            const bool stopNow = isStopRequested();
-            collectPosted();
-            if (stopNow && queue.isEmpty())
-                break;
-            exchange();
-            if (checkError()) {
-                ended = true;
-                break;
-            }
-            mutex.unlock();
-            mutex.lock();
+        QObject ctx;
+        {
+            QMutexLocker locker(&inboxMutex);
+            context = &ctx;
+        }
+        ended = false;
+        endedByError = false;
+        if (openDevice()) {
+            serve();
+            if (!ended)
+                exec();
+        } else {
+            endedByError = true;
         }
         QList<T> unsent;
         {
             QMutexLocker locker(&inboxMutex);
+            context = nullptr;
             loopEnded = true;
             unsent.swap(inbox);
             inboxCount.storeRelease(0);
         }
-        if (ended)
+        if (endedByError)
             dropUnsent(queue + unsent);
         queue.clear();
-        mutex.unlock();
         closeDevice();
+        // Timers and connections parented to ctx go with it, in this thread.
     }
 
+    // The link's thread only.
     QList<T> queue;
-    QMutex mutex;
     QString lastError;  // written under inboxMutex (setLastError)
 
 private:
-    mutable QMutex inboxMutex;
+    mutable QMutex inboxMutex; // inbox, lastError, context, loopEnded
     QList<T> inbox;
     QAtomicInt inboxCount;
-    QAtomicInt stopRequested;
+    QAtomicInt stopLevel;   // 0 running, 1 requestStop(), 2 stop()
+    QAtomicInt wakePending;
+    QObject *context = nullptr;
     bool loopEnded = false;
+    bool ended = false;         // the link's thread
+    bool endedByError = false;  // the link's thread
+    bool serving = false;       // the link's thread
+    bool serveAgain = false;    // the link's thread
 };

@@ -1,19 +1,22 @@
 #include "client.h"
 
 #include <QDataStream>
-#include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <iterator>
 
 using namespace ServerMessages;
 
 namespace {
-// Longest single wait on the socket while reading: a queued block or an
-// owner waiting for the lock ends the read wait within this time.
-constexpr int ReadSliceMs = 2;
-// Total read wait of one pass when nothing is queued.
-constexpr int ReadWaitMs = 100;
+// The greeting's block and the identification's type, as the link tells
+// its blocks apart.
+int blockType(const QByteArray &block)
+{
+    if (block == encodeGreeting())
+        return -1;
+    return block.size() >= 4 ? (uchar(block[2]) << 8 | uchar(block[3])) : -2;
+}
 } // namespace
 
 Client::Client(const QString &appName, QObject *parent)
@@ -24,27 +27,19 @@ Client::Client(const QString &appName, QObject *parent)
 
 Client::~Client()
 {
-    // Only reached with the socket still here when the thread never ran.
+    // The socket belongs to the thread, which the owner has stopped.
     delete socket;
 }
 
-bool Client::connectToServer(const QString &host, quint16 port)
+bool Client::connectToServer(const QString &serverHost, quint16 serverPort)
 {
-    socket = new QTcpSocket;
-    socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (socket->waitForConnected(1000)) {
-        // Small blocks go out at once instead of waiting for the peer's ack.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        // Emitted inside the link's socket waits, in its thread.
-        connect(socket, &QIODevice::readyRead, socket, [this] { takeInput(); }, Qt::DirectConnection);
-        socket->moveToThread(this);
-        return true;
+    host = serverHost.trimmed();
+    port = serverPort;
+    if (host.isEmpty()) {
+        setLastError(tr("The server at the specified address was not found"));
+        return false;
     }
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        socket->abort();
-    delete socket;
-    socket = nullptr;
-    return false;
+    return true;
 }
 
 bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
@@ -65,7 +60,12 @@ bool Client::queueOrRefuse(const QByteArray &block, const QString &refusal)
 
 bool Client::sendDevice(const QString &session, const QString &group, const QString &device)
 {
-    setNames({session, group, device});
+    {
+        QMutexLocker locker(&namesMutex);
+        sessionName = session;
+        groupName = group;
+        deviceName = device;
+    }
     return queueOrRefuse(encodeGreeting(), QString());
 }
 
@@ -89,9 +89,21 @@ bool Client::sendSessionName(const QString &name)
     return queued;
 }
 
-bool Client::sendPoint(const MeasuringPoint &pt)
+bool Client::sendPoint(const MeasuringPoint &pt, bool again)
 {
-    return queueOrRefuse(encodePoint(pt), tr("The point's names are too long to send"));
+    const QByteArray block = encodePoint(pt);
+    // The flag goes first: the link may write the point before post()
+    // has even returned.
+    if (!block.isEmpty()) {
+        QMutexLocker locker(&namesMutex);
+        postedAgain << again;
+    }
+    const bool queued = queueOrRefuse(block, tr("The point's names are too long to send"));
+    if (!queued && !block.isEmpty()) {
+        QMutexLocker locker(&namesMutex);
+        postedAgain.removeLast();
+    }
+    return queued;
 }
 
 bool Client::sendBasePointSet(const QVector<MeasuringPoint> &measured,
@@ -121,14 +133,6 @@ Client::Names Client::names()
     return {sessionName, groupName, deviceName};
 }
 
-void Client::setNames(const Names &names)
-{
-    QMutexLocker locker(&namesMutex);
-    sessionName = names.session;
-    groupName = names.group;
-    deviceName = names.device;
-}
-
 void Client::reportError(const QString &text, ErrorInfo::Kind kind)
 {
     ErrorInfo info;
@@ -140,41 +144,122 @@ void Client::reportError(const QString &text, ErrorInfo::Kind kind)
     emit errorInfo(info);
 }
 
+// --- the link's thread ---------------------------------------------------------
+
+bool Client::openDevice()
+{
+    QObject *ctx = loopContext();
+    auto makeTimer = [ctx](int ms) {
+        auto *t = new QTimer(ctx);
+        t->setSingleShot(true);
+        t->setInterval(ms);
+        return t;
+    };
+    connectTimer = makeTimer(connectTimeoutMs);
+    stallTimer = makeTimer(writeTimeoutMs);
+    identifyTimer = makeTimer(identifyWaitMs);
+    connect(connectTimer, &QTimer::timeout, ctx, [this] {
+        if (phase == Connecting) {
+            timedOut = true;
+            socket->abort();
+        }
+        serve();
+    });
+    connect(stallTimer, &QTimer::timeout, ctx, [this] {
+        if (socket->bytesToWrite() > 0)
+            failure = tr("The server does not accept data");
+        serve();
+    });
+    connect(identifyTimer, &QTimer::timeout, ctx, [this] {
+        if (!identified)
+            queueIdentification();
+        serve();
+    });
+
+    socket = new QTcpSocket;
+    connect(socket, &QTcpSocket::connected, ctx, [this] {
+        connectTimer->stop();
+        phase = Connected;
+        // Small blocks go out at once instead of waiting for the peer's ack.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        identifyTimer->start();
+        serve();
+    });
+    connect(socket, &QTcpSocket::readyRead, ctx, [this] {
+        readReply();
+        serve();
+    });
+    connect(socket, &QTcpSocket::bytesWritten, ctx, [this] {
+        // Progress: the stall bound starts again.
+        if (socket->bytesToWrite() > 0)
+            stallTimer->start();
+        else
+            stallTimer->stop();
+        serve();
+    });
+    connect(socket, &QTcpSocket::errorOccurred, ctx, [this] { serve(); });
+    connect(socket, &QTcpSocket::disconnected, ctx, [this] { serve(); });
+    connectTimer->start();
+    socket->connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    return true;
+}
+
 void Client::exchange()
 {
     writeNext();
-    readReply();
 }
 
-// A block the server does not take at once is carried on over the next
-// passes (the owner may queue in between); only a write that makes no
-// progress for writeTimeout() is a failure.
+// The greeting first, then nothing but the identification until it has
+// gone; afterwards the blocks in order, each once the one before has been
+// handed to the system.
 void Client::writeNext()
 {
-    if (!socket || !failure.isEmpty() || socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    if (socket->bytesToWrite() == 0) {
-        if (queue.isEmpty())
-            return;
-        const QByteArray block = queue.takeFirst();
+    while (phase == Connected && failure.isEmpty() && socket->state() == QAbstractSocket::ConnectedState
+           && socket->bytesToWrite() == 0 && !queue.isEmpty()) {
+        int index = 0;
+        if (!identified) {
+            index = -1;
+            for (int i = 0; i < queue.size() && index < 0; ++i) {
+                const int type = blockType(queue.at(i));
+                if (type == -1 || type == ConnectedToServer)
+                    index = i;
+            }
+            if (index < 0)
+                return;
+        }
+        const QByteArray block = queue.takeAt(index);
+        const int type = blockType(block);
+        if (type == ConnectedToServer) {
+            identified = true;
+            identifyTimer->stop();
+        } else if (type == Point) {
+            QMutexLocker locker(&namesMutex);
+            answerFlags << (postedAgain.isEmpty() ? false : postedAgain.takeFirst());
+        }
         if (socket->write(block) != block.size())
             return; // the socket's error tells checkError why
-        stallTimer.start();
+        // Hands the block to the system now; what it does not take leaves
+        // as the connection takes it (bytesWritten).
+        socket->flush();
+        if (socket->bytesToWrite() > 0 && !stallTimer->isActive())
+            stallTimer->start();
     }
-    QElapsedTimer pass;
-    pass.start();
-    while (socket->bytesToWrite() > 0 && socket->state() == QAbstractSocket::ConnectedState) {
-        const qint64 before = socket->bytesToWrite();
-        socket->waitForBytesWritten(ReadSliceMs);
-        if (socket->bytesToWrite() < before)
-            stallTimer.start();
-        else if (stallTimer.elapsed() >= writeTimeoutMs) {
-            failure = tr("The server does not accept data");
-            return;
-        }
-        if (hasPosted() || pass.elapsed() >= ReadWaitMs)
-            return;
+}
+
+void Client::queueIdentification()
+{
+    QByteArray block;
+    {
+        QMutexLocker locker(&namesMutex);
+        block = encodeIdentification(appName, sessionName, groupName, deviceName);
     }
+    if (block.isEmpty())
+        return;
+    // Ahead of everything waiting, but after a greeting not yet written.
+    int at = 0;
+    while (at < queue.size() && blockType(queue.at(at)) == -1)
+        ++at;
+    queue.insert(at, block);
 }
 
 void Client::takeInput()
@@ -185,29 +270,7 @@ void Client::takeInput()
 
 void Client::readReply()
 {
-    if (!socket || !failure.isEmpty())
-        return;
-    QElapsedTimer timer;
-    timer.start();
-    // Wait for data in short slices; give the pass up early when there is
-    // more to write or the owner has posted something.
-    // Bytes of a block begun in an earlier pass are not new input.
     takeInput();
-    const int had = incoming.pending();
-    while (incoming.pending() == had) {
-        // What came with a close is still read below.
-        if (socket->state() != QAbstractSocket::ConnectedState)
-            break;
-        const bool busy = !queue.isEmpty() || socket->bytesToWrite() > 0 || hasPosted();
-        const qint64 left = ReadWaitMs - timer.elapsed();
-        if (busy || left <= 0) {
-            socket->waitForReadyRead(0); // still take in what has arrived
-            takeInput();
-            break;
-        }
-        socket->waitForReadyRead(int(qMin<qint64>(left, ReadSliceMs)));
-        takeInput();
-    }
     readBlocks();
 }
 
@@ -240,10 +303,15 @@ void Client::handleMessage(const QByteArray &payload)
         break;
     case PointInfo:
         {
+            // The server answers points in the order it got them; the answer
+            // to a point sent again names that old point, not what comes next.
+            const bool again = !answerFlags.isEmpty() && answerFlags.takeFirst();
             QMutexLocker locker(&namesMutex);
-            sessionName = m.texts[0];
-            groupName = m.texts[1];
-            deviceName = m.texts[3];
+            if (!again) {
+                sessionName = m.texts[0];
+                groupName = m.texts[1];
+                deviceName = m.texts[3];
+            }
         }
         emit newInfoMeasurement(m.texts[0], m.texts[1], m.texts[2], m.texts[3]);
         break;
@@ -277,19 +345,24 @@ void Client::handleMessage(const QByteArray &payload)
         emit newMatrix(m.matrix, QVector<double>(std::begin(m.values), std::end(m.values)));
         break;
     case Identify:
-    {
-        // The run loop holds the lock here.
-        QByteArray block;
-        {
-            QMutexLocker locker(&namesMutex);
-            block = encodeIdentification(appName, sessionName, groupName, deviceName);
-        }
-        if (!block.isEmpty())
-            queue.append(block);
+        queueIdentification();
         break;
-    }
     default:
         break;
+    }
+}
+
+QString Client::connectFailureText() const
+{
+    if (timedOut)
+        return tr("The server did not answer within %1 ms").arg(connectTimeoutMs);
+    switch (socket->error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return tr("Connection rejected");
+    case QAbstractSocket::HostNotFoundError:
+        return tr("The server at the specified address was not found");
+    default:
+        return tr("Error: ") + socket->errorString();
     }
 }
 
@@ -297,6 +370,17 @@ bool Client::checkError()
 {
     if (!socket)
         return true;
+    if (phase == Failed)
+        return true;
+    if (phase == Connecting) {
+        if (!timedOut && socket->state() != QAbstractSocket::UnconnectedState)
+            return false;
+        phase = Failed;
+        const QString reason = connectFailureText();
+        setLastError(reason);
+        emit connectFailed(reason);
+        return true;
+    }
     if (!failure.isEmpty()) {
         reportError(failure);
         return true;
@@ -331,6 +415,16 @@ bool Client::checkError()
     return true;
 }
 
+bool Client::drained() const
+{
+    // stop() ends at once; requestStop() once everything queued is with
+    // the system (a stalled connection ends it by its error).
+    if (isHardStop() || phase != Connected || !failure.isEmpty()
+        || socket->state() != QAbstractSocket::ConnectedState)
+        return true;
+    return queue.isEmpty() && socket->bytesToWrite() == 0;
+}
+
 void Client::dropUnsent(const QList<QByteArray> &blocks)
 {
     for (const QByteArray &block : blocks) {
@@ -344,19 +438,9 @@ void Client::closeDevice()
 {
     if (!socket)
         return;
-    // After a stop, what is still in the socket's buffer goes out first,
-    // within the same bound on stalls.
-    QElapsedTimer stalled;
-    stalled.start();
-    while (failure.isEmpty() && socket->state() == QAbstractSocket::ConnectedState
-           && socket->bytesToWrite() > 0 && stalled.elapsed() < writeTimeoutMs) {
-        const qint64 before = socket->bytesToWrite();
-        socket->waitForBytesWritten(ReadWaitMs);
-        if (socket->bytesToWrite() < before)
-            stalled.restart();
-    }
     if (socket->state() == QAbstractSocket::ConnectedState)
         socket->abort();
     delete socket;
     socket = nullptr;
+    connectTimer = stallTimer = identifyTimer = nullptr; // go with the loop's context
 }

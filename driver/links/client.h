@@ -1,17 +1,24 @@
 #pragma once
 // The server link: one TCP connection to the CAD server, length-framed
 // QDataStream messages (servermessages.h), written and read from the
-// handler's own thread; every server message is reported by one signal.
+// handler's own thread, which sleeps until the server sends something, the
+// owner posts a message, one of the link's timers is due or it is asked to
+// stop. Every server message is reported by one signal.
 //
-// Sends never wait for the link: they post the block behind a short lock of
-// its own and the loop takes it at its next pass. A pass writes one queued
-// block, then waits for server data for up to 100 ms, but in slices of 2 ms,
-// and gives the wait up as soon as something is queued or posted. Queued
-// blocks therefore go out back to back.
-// A block the server does not take at once is written on over the next
-// passes, so the GUI thread can still queue meanwhile; a connection that
-// takes no bytes for writeTimeout() (default 10 s) is reported as a network
-// error and ends the loop.
+// The connection is made in the link's thread: connectToServer() only
+// keeps the address; connectFailed() follows start() when it cannot be made
+// within 1000 ms. Sends never wait for the link: they post the block behind
+// a short lock of its own and wake the loop.
+//
+// A fresh connection identifies itself before anything else goes out on
+// it: after the greeting, only the identification (message 1, the answer to
+// the server's message 9) may be written; what was posted meanwhile waits
+// for it. A server that sends no 9 within identifyWait() (default 2 s) gets
+// the identification unasked.
+//
+// Blocks go out one after the other as the connection takes them; a
+// connection that takes no bytes for writeTimeout() (default 10 s) is
+// reported as a network error and ends the loop.
 // Incoming blocks are cut by their length: a malformed or unknown message is
 // skipped whole, a block longer than its message's fields is acted on and
 // its rest skipped, and the next block is read in step. What arrived
@@ -24,22 +31,27 @@
 // newInfoMeasurement is the server's answer (message 2). If the connection
 // fails, every point still queued or posted is given back through
 // pointNotSent, in order, before the loop ends; points already written to
-// the socket are the server's. stop() writes everything queued first.
+// the socket are the server's. requestStop() writes everything queued
+// first; stop() (for the window's destruction) ends at once.
 //
-// Session names: the name of the last sendSessionName() becomes the link's
-// session name when the server accepts it (message 7).
+// Names: the link is the one owner of the session, group and device names
+// it identifies itself with. They come from the greeting, and change only by
+// the server's answers: message 2 to a point measured now (not to a point
+// sent again from the journal), message 5, and message 7, which makes the
+// name of the last sendSessionName() the session name; and by
+// setSessionName() (the operator's choice in a session conflict).
 
 #include "abstracthandler.h"
 #include "servermessages.h"
 #include "types.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QMatrix4x4>
 #include <QString>
 #include <QVector>
 
 class QTcpSocket;
+class QTimer;
 
 class Client : public AbstractHandler<QByteArray>
 {
@@ -49,7 +61,9 @@ public:
     explicit Client(const QString &appName, QObject *parent = nullptr);
     ~Client() override;
 
-    // Connects within 1000 ms and moves the socket to the handler's thread.
+    // Keeps the server's address; the link's thread connects within
+    // connectTimeout() once started, or reports connectFailed. False only for
+    // an empty host.
     bool connectToServer(const QString &host, quint16 port);
 
     // Each send posts one message and returns true. A message that would
@@ -62,7 +76,9 @@ public:
     bool sendDevice(const QString &sessionName, const QString &groupName,
                     const QString &deviceName); // the greeting; stores the names
     bool sendSessionName(const QString &sessionName);
-    bool sendPoint(const MeasuringPoint &pt);
+    // `again`: a point sent again from the journal, whose answer leaves the
+    // link's names as they are.
+    bool sendPoint(const MeasuringPoint &pt, bool again = false);
     // Measured points, their known coordinates and one weight per point.
     bool sendBasePointSet(const QVector<MeasuringPoint> &measured,
                           const QVector<MeasuringPoint> &known,
@@ -70,19 +86,24 @@ public:
 
     void setSessionName(const QString &name);
     QString sessionNameValue();
-    // The names the link answers an identification request with: from the
-    // greeting, then from each point answer (message 2) and group name.
+    // The names the link identifies itself with (see above).
     struct Names {
         QString session;
         QString group;
         QString device;
     };
     Names names();
-    void setNames(const Names &names);
 
     // Bound on writing one block, in ms. Set before start.
     void setWriteTimeout(int ms) { writeTimeoutMs = ms; }
     int writeTimeout() const { return writeTimeoutMs; }
+    // Bound on making the connection, in ms. Set before start.
+    void setConnectTimeout(int ms) { connectTimeoutMs = ms; }
+    int connectTimeout() const { return connectTimeoutMs; }
+    // How long a fresh connection waits for the server's message 9. Set
+    // before start.
+    void setIdentifyWait(int ms) { identifyWaitMs = ms; }
+    int identifyWait() const { return identifyWaitMs; }
 
 signals:
     void connected();
@@ -99,13 +120,18 @@ signals:
     // A point that was handed to the link but never written: the
     // connection failed first.
     void pointNotSent(MeasuringPoint pt);
+    // The connection could not be made; the loop ends after this and
+    // errorString() holds the same reason.
+    void connectFailed(QString reason);
 
 protected:
+    bool openDevice() override;
     void exchange() override;
     void closeDevice() override;
     void readReply() override;
     void writeNext() override;
     bool checkError() override;
+    bool drained() const override;
     void dropUnsent(const QList<QByteArray> &blocks) override;
 
 private:
@@ -113,8 +139,12 @@ private:
     void handleMessage(const QByteArray &payload);
     void readBlocks();
     void takeInput();
+    void queueIdentification();
     void reportError(const QString &text, ErrorInfo::Kind kind = ErrorInfo::NetworkError);
+    QString connectFailureText() const;
 
+    QString host;
+    quint16 port = 0;
     QTcpSocket *socket = nullptr;
     QString appName;
     QString sessionName;
@@ -122,12 +152,23 @@ private:
     QString deviceName;
     QString lastSentSessionName;
     QMutex namesMutex; // the four names above; never held across I/O
-    // Bytes from the server not yet cut into blocks. Taken from the socket
-    // as soon as they arrive (readyRead, in the link's thread), so that a
-    // write failing at the server's close cannot discard them with the
-    // socket's own buffer.
+    // Whether each point posted and not yet written is sent again, oldest
+    // first (guarded by namesMutex); the link's thread moves the flag to
+    // answerFlags when it writes the point.
+    QList<bool> postedAgain;
+    // The link's thread.
+    enum Phase { Connecting, Connected, Failed };
+    Phase phase = Connecting;
+    bool timedOut = false;  // no connection within the bound
+    bool identified = false;
+    QList<bool> answerFlags; // written points awaiting message 2: sent again?
+    // Bytes from the server not yet cut into blocks.
     ServerMessages::BlockReader incoming;
     QString failure; // fatal error found outside the socket's own (a write stall)
-    QElapsedTimer stallTimer; // since the last write progress
+    QTimer *connectTimer = nullptr;
+    QTimer *stallTimer = nullptr;    // running while written bytes wait to leave
+    QTimer *identifyTimer = nullptr;
     int writeTimeoutMs = 10000;
+    int connectTimeoutMs = 1000;
+    int identifyWaitMs = 2000;
 };

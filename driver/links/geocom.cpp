@@ -155,6 +155,42 @@ QByteArray lastCompleteLine(const QByteArray &buffer)
     return QByteArray();
 }
 
+QString withTransactionId(const QString &requestLine, int id)
+{
+    const int colon = requestLine.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return requestLine;
+    return requestLine.left(colon) + QLatin1Char(',') + QString::number(id) + requestLine.mid(colon);
+}
+
+int replyTransactionId(const QByteArray &line)
+{
+    const int start = line.indexOf("%R1P,");
+    if (start < 0)
+        return -1;
+    const int colon = line.indexOf(':', start);
+    if (colon < 0)
+        return -1;
+    const QList<QByteArray> head = line.mid(start + 5, colon - start - 5).split(',');
+    if (head.size() < 2)
+        return head.size() == 1 ? 0 : -1;
+    bool ok = false;
+    const int id = head.at(1).trimmed().toInt(&ok, 10);
+    return ok && id >= 0 ? id : -1;
+}
+
+QByteArray withoutTransactionId(const QByteArray &requestLine)
+{
+    const int colon = requestLine.indexOf(':');
+    const int first = requestLine.indexOf(',');
+    if (colon < 0 || first < 0 || first > colon)
+        return requestLine;
+    const int second = requestLine.indexOf(',', first + 1);
+    if (second < 0 || second > colon)
+        return requestLine;
+    return requestLine.left(second) + requestLine.mid(colon);
+}
+
 bool isPoll(RPC rpc)
 {
     return rpc == TMC_GetAngle5 || rpc == TMC_GetSimpleMea || rpc == CSV_GetIntTemp;

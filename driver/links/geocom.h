@@ -43,6 +43,19 @@ bool fitsRequest(RPC rpc, const QString &text);
 // gathered a late reply and the current one decodes only the current one.
 QByteArray lastCompleteLine(const QByteArray &buffer);
 
+// Puts the transaction id into a request line: "%R1Q,<rpc>,<id>:...". The
+// instrument echoes it in its reply.
+QString withTransactionId(const QString &requestLine, int id);
+
+// The transaction id of a reply line ("%R1P,<com>,<id>[,<crc>]:..."): 0 when
+// the instrument left it at 0 (or ignores ids), -1 when the line has no
+// GeoCOM reply header.
+int replyTransactionId(const QByteArray &line);
+
+// A request line without its transaction id, as the procedure's line
+// reads without one (for logs and tests).
+QByteArray withoutTransactionId(const QByteArray &requestLine);
+
 // TMC_GetAngle5, TMC_GetSimpleMea and CSV_GetIntTemp: polls, whose failures
 // are normal and not reported.
 bool isPoll(RPC rpc);

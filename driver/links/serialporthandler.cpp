@@ -1,27 +1,34 @@
 #include "serialporthandler.h"
 
 #include "geocom.h"
+#include "instrumentport.h"
 
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSerialPort>
-#include <QSerialPortInfo>
+#include <QTimer>
+
+#include <limits>
 
 namespace {
 // GeoCOM's own return codes for what the link itself finds wrong with a
 // reply; reported with the same text as an error reply from the instrument.
 const int kNoReplyCode = 3077;      // GRC_COM_TIMEDOUT
 const int kCantDecodeCode = 3074;   // GRC_COM_CANT_DECODE
-// Longest single wait on the port; the stop request is looked at between
-// slices.
-const int kReadSliceMs = 100;
-// An exchange with nothing to write (motor running, queue empty) sleeps at
-// most this long before it looks again; enqueue wakes it earlier.
-const int kIdleWaitMs = 50;
+// How long a reply without a transaction id is held, after a time-out,
+// before it is taken: a late reply and the current one may come together.
+const int kGraceMs = 100;
+// Least time between two tracking polls.
+const int kTrackingPollMs = 50;
+// A clear that failed is tried again after this long when the link is idle.
+const int kClearRetryMs = 1000;
+// Transaction ids run from 1 to this and wrap.
+const int kMaxTransactionId = 7;
 // A base-point mode change, queued in order with the requests; its text is
-// "1" (on) or "0". Never written to the port.
+// "1" (on) or "0". Never written to the line.
 const RPC kModeChange = RPC(-2);
+// The link's own clearing of a delivered distance (TMC_DoMeasure 3,1); unlike
+// the owner's, it does not end tracking.
+const RPC kOwnClear = RPC(-3);
 } // namespace
 
 SerialPortHandler::SerialPortHandler() : AbstractHandler<RequestItem>(nullptr)
@@ -31,29 +38,22 @@ SerialPortHandler::SerialPortHandler() : AbstractHandler<RequestItem>(nullptr)
 
 SerialPortHandler::~SerialPortHandler()
 {
-    // The owner stops the thread first; a handler that never started still
-    // owns its port.
+    // The owner stops the thread first; the line belongs to the thread.
     if (!isRunning())
         closeDevice();
 }
 
-bool SerialPortHandler::openPort(const PortSettings &settings)
+bool SerialPortHandler::openPort(const PortSettings &portSettings)
 {
-    port = new QSerialPort;
-    portLabel = settings.portName;
-    port->setPortName(settings.portName);
-    port->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
-    port->setDataBits(settings.dataBits);
-    port->setParity(settings.parity);
-    port->setStopBits(settings.stopBits);
-    port->setFlowControl(settings.flowControl);
-    if (port->open(QIODevice::ReadWrite)) {
-        port->moveToThread(this);
-        return true;
+    settings = portSettings;
+    network = InstrumentPort::isNetworkName(settings.portName);
+    if (InstrumentPort::isMalformedNetworkName(settings.portName)) {
+        setLastError(tr("Port error %1: %2")
+                         .arg(settings.portName.trimmed(),
+                              tr("not a network address of the form host:port (port 1 to 65535)")));
+        return false;
     }
-    setLastError(tr("Port error %1: %2").arg(settings.portName, port->errorString()));
-    closeDevice();
-    return false;
+    return true;
 }
 
 void SerialPortHandler::queueStartupRequests()
@@ -64,7 +64,6 @@ void SerialPortHandler::queueStartupRequests()
     queue.append(qMakePair(TMC_GetEdmMode, GeoCom::buildRequest(TMC_GetEdmMode, {})));
     queue.append(qMakePair(TMC_DoMeasure, GeoCom::buildRequest(TMC_DoMeasure, {3, 1})));
     queue.append(qMakePair(EDM_Laserpointer, GeoCom::buildRequest(EDM_Laserpointer, {0})));
-    startupPending = true;
 }
 
 bool SerialPortHandler::isPollRpc(RPC rpc)
@@ -88,12 +87,14 @@ void SerialPortHandler::enqueue(RPC rpc, const QList<QVariant> &parameters)
 {
     const QString line = GeoCom::buildRequest(rpc, parameters);
     if (isPollRpc(rpc)) {
-        QMutexLocker locker(&pollMutex);
-        (rpc == TMC_GetAngle5 ? parkedAngle : parkedTemp) = line;
+        {
+            QMutexLocker locker(&pollMutex);
+            (rpc == TMC_GetAngle5 ? parkedAngle : parkedTemp) = line;
+        }
+        wake();
     } else {
         post(qMakePair(rpc, line));
     }
-    workAvailable.wakeAll();
 }
 
 void SerialPortHandler::setBasePointMode(bool on)
@@ -101,122 +102,6 @@ void SerialPortHandler::setBasePointMode(bool on)
     // Posted with the requests: it applies from the next request enqueued
     // after it, never to one enqueued before.
     post(qMakePair(kModeChange, on ? QStringLiteral("1") : QStringLiteral("0")));
-    workAvailable.wakeAll();
-}
-
-void SerialPortHandler::requestStop()
-{
-    stopping.testAndSetOrdered(0, 1);
-    workAvailable.wakeAll();
-    AbstractHandler<RequestItem>::requestStop();
-}
-
-void SerialPortHandler::stop()
-{
-    stopping.storeRelease(2);
-    workAvailable.wakeAll();
-    AbstractHandler<RequestItem>::stop();
-}
-
-void SerialPortHandler::collectPosted()
-{
-    QString angle, temp;
-    {
-        QMutexLocker locker(&pollMutex);
-        angle.swap(parkedAngle);
-        temp.swap(parkedTemp);
-    }
-    const QList<RequestItem> posted = takeInbox();
-    // The main window's poll only runs when the link has nothing else to do.
-    if (!stopping.loadAcquire() && !awaitingReply && !motorActive && queue.isEmpty()
-        && posted.isEmpty()) {
-        if (!angle.isEmpty())
-            queue.append(qMakePair(TMC_GetAngle5, angle));
-        if (!temp.isEmpty())
-            queue.append(qMakePair(CSV_GetIntTemp, temp));
-    }
-    queue.append(posted);
-}
-
-void SerialPortHandler::exchange()
-{
-    if (portBroken)
-        return;
-    bool wrote = false;
-    if (!motorActive && !startupPending && !stopping.loadAcquire()) {
-        queue.prepend(qMakePair(TMC_GetSimpleMea, GeoCom::buildRequest(TMC_GetSimpleMea, {0, 1})));
-        writeNext();
-        readReply();
-        wrote = true;
-        if (portBroken)
-            return;
-    }
-    if (!queue.isEmpty()) {
-        writeNext();
-        readReply();
-        wrote = true;
-    }
-    if (!wrote && !stopping.loadAcquire()) {
-        // Nothing to send: wait for an enqueue instead of spinning. The wait
-        // releases the lock, so the GUI thread can queue meanwhile.
-        workAvailable.wait(&mutex, kIdleWaitMs);
-        checkIdlePort();
-    }
-}
-
-// An idle pass does no I/O of its own (motor running, polls off), so a port
-// that went away would go unnoticed until the next request.
-void SerialPortHandler::checkIdlePort()
-{
-    if (!port || portBroken)
-        return;
-    // Lets the port see a hang-up; what it takes in is a late reply, which
-    // the next write discards.
-    port->waitForReadyRead(0);
-    if (portFailed())
-        return;
-    // Only a path is cheap to look at on every idle pass; a named port
-    // (COMx) is not enumerated here and relies on its own error.
-    if (portLabel.startsWith(QLatin1Char('/')) && !portStillThere())
-        reportPortLost(QSerialPort::ResourceError, QString(), false);
-}
-
-bool SerialPortHandler::portFailed()
-{
-    if (!port)
-        return true;
-    switch (port->error()) {
-    case QSerialPort::NoError:
-    case QSerialPort::TimeoutError:
-    case QSerialPort::UnsupportedOperationError:
-    case QSerialPort::ParityError:
-    case QSerialPort::FramingError:
-    case QSerialPort::BreakConditionError:
-        port->clearError();
-        return false;
-    default:
-        break;
-    }
-    if (!portBroken)
-        reportPortLost(int(port->error()), port->errorString(), portStillThere());
-    return true;
-}
-
-bool SerialPortHandler::portStillThere() const
-{
-    if (portLabel.startsWith(QLatin1Char('/')))
-        return QFileInfo::exists(portLabel);
-    return !QSerialPortInfo(portLabel).isNull();
-}
-
-void SerialPortHandler::reportPortLost(int serialPortError, const QString &systemText, bool stillThere)
-{
-    if (portBroken)
-        return;
-    portBroken = true;
-    const QString text = portFailureText(portLabel, serialPortError, systemText, stillThere);
-    setLastError(text);
-    emit portLost(text);
 }
 
 QString SerialPortHandler::portFailureText(const QString &portName, int serialPortError,
@@ -236,47 +121,344 @@ QString SerialPortHandler::portFailureText(const QString &portName, int serialPo
     return tr("Port error %1: %2").arg(portName, reason);
 }
 
+// --- the link's thread ---------------------------------------------------------
+
+bool SerialPortHandler::openDevice()
+{
+    QObject *ctx = loopContext();
+    auto makeTimer = [ctx] {
+        auto *t = new QTimer(ctx);
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+        return t;
+    };
+    replyTimer = makeTimer();
+    graceTimer = makeTimer();
+    pollTimer = makeTimer();
+    connect(replyTimer, &QTimer::timeout, ctx, [this] {
+        replyTimedOut();
+        serve();
+    });
+    connect(graceTimer, &QTimer::timeout, ctx, [this] {
+        shapeGraceOver();
+        serve();
+    });
+    connect(pollTimer, &QTimer::timeout, ctx, [this] { serve(); });
+
+    port = InstrumentPort::create(settings);
+    connect(port, &InstrumentPort::opened, ctx, [this] {
+        lineOpen = true;
+        emit opened();
+        serve();
+    });
+    connect(port, &InstrumentPort::readyRead, ctx, [this] {
+        readReply();
+        serve();
+    });
+    connect(port, &InstrumentPort::failed, ctx, [this](const QString &text, bool whileOpening) {
+        onLineFailed(text, whileOpening);
+        serve();
+    });
+    port->open();
+    return true;
+}
+
+void SerialPortHandler::onLineFailed(const QString &text, bool whileOpening)
+{
+    if (lineFailed)
+        return;
+    lineFailed = true;
+    setLastError(text);
+    replyTimer->stop();
+    graceTimer->stop();
+    pollTimer->stop();
+    if (whileOpening)
+        emit openFailed(text);
+    else
+        emit portLost(text);
+}
+
+bool SerialPortHandler::checkError()
+{
+    // The link ends its loop by itself only when its line failed; that has
+    // been reported through openFailed or portLost.
+    return lineFailed;
+}
+
+bool SerialPortHandler::drained() const
+{
+    if (lineFailed || !lineOpen)
+        return true;
+    return queue.isEmpty() && !awaitingReply;
+}
+
+void SerialPortHandler::collectPosted()
+{
+    QString angle, temp;
+    {
+        QMutexLocker locker(&pollMutex);
+        angle.swap(parkedAngle);
+        temp.swap(parkedTemp);
+    }
+    const QList<RequestItem> posted = takeInbox();
+    // The main window's poll only runs when the link has nothing else to do.
+    if (!isStopRequested() && lineOpen && !awaitingReply && !motorActive && queue.isEmpty()
+        && posted.isEmpty()) {
+        if (!angle.isEmpty())
+            queue.append(qMakePair(TMC_GetAngle5, angle));
+        if (!temp.isEmpty())
+            queue.append(qMakePair(CSV_GetIntTemp, temp));
+    }
+    queue.append(posted);
+}
+
+void SerialPortHandler::exchange()
+{
+    if (!lineOpen || lineFailed)
+        return;
+    if (awaitingReply) {
+        // A stop shortens the wait that is running.
+        if (isStopRequested() && !graceTimer->isActive()) {
+            const int limit = silentWhileStopping ? 0
+                              : isHardStop()      ? qMin(stopReplyTimeoutMs, requestBound)
+                                                  : requestBound;
+            if (limit < armedLimit)
+                armReplyTimer(limit);
+        }
+        return;
+    }
+    writeNext();
+}
+
 void SerialPortHandler::writeNext()
 {
-    while (!queue.isEmpty() && queue.first().first == kModeChange)
-        basePointMode = queue.takeFirst().second == QLatin1String("1");
-    if (queue.isEmpty() || portBroken)
-        return;
-    const RequestItem item = queue.takeFirst();
-    lastRpc = item.first;
+    RequestItem item;
+    while (!awaitingReply && !lineFailed && nextRequest(&item))
+        writeRequest(item);
+}
 
-    // Whatever is still in the input is a late answer to an earlier request
-    // (or the tail of one that timed out half read); it must not be taken
-    // for the answer to this one.
-    QByteArray pending;
-    for (int i = 0; i < 64 && port->waitForReadyRead(0); ++i)
-        pending += port->readAll();
-    pending += port->readAll();
-    if (!pending.isEmpty()) {
-        lateReplyPossible = false;
-        staleTail = !pending.endsWith('\n');
-    }
-    if (portFailed())
-        return;
+bool SerialPortHandler::nextRequest(RequestItem *item)
+{
+    const auto takeModeChanges = [this] {
+        while (!queue.isEmpty() && queue.first().first == kModeChange)
+            basePointMode = queue.takeFirst().second == QLatin1String("1");
+    };
+    takeModeChanges();
+    const bool stopping = isStopRequested();
+    const RequestItem clear(kOwnClear, GeoCom::buildRequest(TMC_DoMeasure, {3, 1}));
 
-    const QByteArray bytes = item.second.toUtf8();
-    if (port->write(bytes) != bytes.size()) {
-        portFailed();
-        if (portBroken)
-            return;
+    if (tracking && !motorActive && !stopping) {
+        const qint64 since = lastPoll.isValid() ? lastPoll.elapsed() : std::numeric_limits<qint64>::max();
+        if (since >= kTrackingPollMs && (!lastWasPoll || queue.isEmpty())) {
+            lastWasPoll = true;
+            lastPoll.start();
+            // While a delivered distance is not cleared, the poll's place
+            // goes to the clear: a poll could report that distance again.
+            *item = distanceUncleared
+                        ? clear
+                        : RequestItem(TMC_GetSimpleMea, GeoCom::buildRequest(TMC_GetSimpleMea, {0, 1}));
+            return true;
+        }
+        if (queue.isEmpty())
+            scheduleTimer(pollTimer, kTrackingPollMs - since);
     }
-    port->waitForBytesWritten(kReadSliceMs);
-    if (portFailed())
+    if (!queue.isEmpty()) {
+        lastWasPoll = false;
+        *item = queue.takeFirst();
+        return true;
+    }
+    // Idle: a clear that failed is tried again now and then.
+    if (distanceUncleared && clearFailureReported && !stopping) {
+        const qint64 since = lastClearTry.isValid() ? lastClearTry.elapsed() : kClearRetryMs;
+        if (since >= kClearRetryMs) {
+            *item = clear;
+            return true;
+        }
+        scheduleTimer(pollTimer, kClearRetryMs - since);
+    }
+    return false;
+}
+
+int SerialPortHandler::nextTransactionId()
+{
+    for (int i = 0; i < kMaxTransactionId; ++i) {
+        lastIdUsed = lastIdUsed % kMaxTransactionId + 1;
+        if (!lateIds.contains(lastIdUsed))
+            return lastIdUsed;
+    }
+    // Every id waits for a late reply: the oldest hopes are given up.
+    lateIds.clear();
+    lastIdUsed = lastIdUsed % kMaxTransactionId + 1;
+    return lastIdUsed;
+}
+
+void SerialPortHandler::writeRequest(const RequestItem &item)
+{
+    RPC rpc = item.first;
+    ownClear = rpc == kOwnClear;
+    if (ownClear)
+        rpc = TMC_DoMeasure;
+    // A single distance measurement ends the instrument's tracking, and so
+    // does the owner's clear; a quick distance starts it.
+    if (rpc == TMC_QuickDist)
+        tracking = true;
+    else if ((rpc == TMC_DoMeasure && !ownClear) || rpc == BAP_MeasDistanceAngle)
+        tracking = false;
+
+    requestId = useIds ? nextTransactionId() : 0;
+    const QString line = requestId ? GeoCom::withTransactionId(item.second, requestId) : item.second;
+    lastRpc = rpc;
+    port->write(line.toUtf8());
+    if (lineFailed)
         return;
+    if (isStopRequested() && silentWhileStopping)
+        return; // the instrument stayed silent: no reply is awaited
     awaitingReply = true;
+    requestBound = replyTimeoutFor(rpc);
+    requestClock.start();
+    armReplyTimer(isHardStop() ? qMin(stopReplyTimeoutMs, requestBound) : requestBound);
+}
+
+void SerialPortHandler::armReplyTimer(int limit)
+{
+    armedLimit = limit;
+    replyTimer->start(int(qMax<qint64>(0, limit - requestClock.elapsed())));
+}
+
+void SerialPortHandler::scheduleTimer(QTimer *timer, qint64 ms)
+{
+    ms = qMax<qint64>(0, ms);
+    if (!timer->isActive() || timer->remainingTime() > ms)
+        timer->start(int(ms));
+}
+
+void SerialPortHandler::readReply()
+{
+    QByteArray chunk = port->readAll();
+    if (staleTail && !chunk.isEmpty()) {
+        const int nl = chunk.indexOf('\n');
+        if (nl < 0) {
+            chunk.clear();
+        } else {
+            chunk.remove(0, nl + 1);
+            staleTail = false;
+        }
+    }
+    input += chunk;
+    int nl;
+    while (!lineFailed && (nl = input.indexOf('\n')) >= 0) {
+        const QByteArray line = input.left(nl).trimmed();
+        input.remove(0, nl + 1);
+        if (!line.isEmpty())
+            handleLine(line);
+    }
+}
+
+void SerialPortHandler::handleLine(const QByteArray &line)
+{
+    const int id = GeoCom::replyTransactionId(line);
+    if (!awaitingReply) {
+        // Nothing was asked: the late answer of a request that timed out.
+        if (id > 0)
+            lateIds.remove(id);
+        else
+            lateReplyPossible = false;
+        return;
+    }
+    if (id > 0 && requestId > 0) {
+        if (id == requestId) {
+            answer(line);
+        } else {
+            // Another request's answer, come too late: never this one's.
+            lateIds.remove(id);
+            if (lateIds.isEmpty())
+                lateReplyPossible = false;
+        }
+        return;
+    }
+    matchByShape(line);
+}
+
+// A reply without an id (an instrument that ignores them, or no GeoCOM reply
+// at all): after a time-out it is held for a grace period, in case the late
+// reply and this one's come together; the last line is the answer.
+void SerialPortHandler::matchByShape(const QByteArray &line)
+{
+    if (graceTimer->isActive()) {
+        graceLines << line;
+        return;
+    }
+    if (lateReplyPossible) {
+        graceLines = {line};
+        graceTimer->start(kGraceMs);
+        return;
+    }
+    answer(line);
+}
+
+void SerialPortHandler::shapeGraceOver()
+{
+    const QList<QByteArray> lines = graceLines;
+    graceLines.clear();
+    if (!awaitingReply || lines.isEmpty())
+        return;
+    lateReplyPossible = false;
+    // A lone line that cannot answer this request is the late answer to an
+    // earlier one: skipped, and the wait goes on within the bound.
+    if (lines.size() == 1 && !GeoCom::fitsRequest(lastRpc, QString::fromUtf8(lines.first()))) {
+        if (!replyTimer->isActive())
+            replyTimedOut();
+        return;
+    }
+    answer(lines.last());
+}
+
+void SerialPortHandler::answer(const QByteArray &line)
+{
+    replyTimer->stop();
+    graceTimer->stop();
+    graceLines.clear();
+    awaitingReply = false;
+    lateReplyPossible = false;
+    parseReply(QString::fromUtf8(line));
+}
+
+void SerialPortHandler::replyTimedOut()
+{
+    if (!awaitingReply || graceTimer->isActive())
+        return;
+    awaitingReply = false;
+    // The head of a reply that came too late: its tail, when it comes, is
+    // discarded up to its line end.
+    if (!input.isEmpty()) {
+        staleTail = true;
+        input.clear();
+    }
+    const bool stopping = isStopRequested();
+    if (stopping && requestClock.elapsed() >= qMin(stopReplyTimeoutMs, requestBound))
+        silentWhileStopping = true;
+    // A stop that cut the wait short is no failure of the instrument.
+    if (stopping && armedLimit < requestBound)
+        return;
+    lateReplyPossible = true;
+    if (requestId > 0)
+        lateIds.insert(requestId);
+    // A distance may still be measured and held by the instrument.
+    if (lastRpc == BAP_MeasDistanceAngle || lastRpc == TMC_QuickDist || lastRpc == TMC_GetSimpleMea)
+        distanceUncleared = true;
+    failRequest(kNoReplyCode);
 }
 
 void SerialPortHandler::failRequest(int code)
 {
-    // A failed start-up clear must not keep the distance poll off for the
-    // whole connection.
-    if (lastRpc == TMC_DoMeasure)
-        startupPending = false;
+    if (lastRpc == TMC_DoMeasure) {
+        lastClearTry.start();
+        // Retried until it succeeds; told once.
+        const bool told = clearFailureReported;
+        clearFailureReported = true;
+        if (told && ownClear)
+            return;
+    }
     // Failed polls are normal (no distance yet, telescope moving).
     if (GeoCom::isPoll(lastRpc))
         return;
@@ -286,92 +468,6 @@ void SerialPortHandler::failRequest(int code)
         emit basePointFailed(code, text);
     else
         emit errorResponse(text);
-}
-
-void SerialPortHandler::readReply()
-{
-    if (!awaitingReply)
-        return;
-    const int bound = replyTimeoutFor(lastRpc);
-    QByteArray buffer;
-    QElapsedTimer clock;
-    clock.start();
-    QElapsedTimer grace;  // started at the first line when a late reply may come
-    for (;;) {
-        if (buffer.endsWith('\n') || grace.isValid()) {
-            const QByteArray line = GeoCom::lastCompleteLine(buffer);
-            if (!line.isEmpty()) {
-                if (lateReplyPossible && !grace.isValid())
-                    grace.start();
-                if (!grace.isValid() || grace.elapsed() >= kReadSliceMs) {
-                    // A lone line that is no answer to this request, while
-                    // an earlier one may still answer late, is that late
-                    // answer: skipped, and the wait goes on within the bound.
-                    if (lateReplyPossible && buffer.count('\n') == 1
-                        && !GeoCom::fitsRequest(lastRpc, QString::fromUtf8(line))) {
-                        lateReplyPossible = false;
-                        grace.invalidate();
-                        buffer.remove(0, buffer.lastIndexOf('\n') + 1);
-                        continue;
-                    }
-                    awaitingReply = false;
-                    lateReplyPossible = false;
-                    parseReply(QString::fromUtf8(line));
-                    return;
-                }
-            }
-        }
-        // requestStop() leaves the wait its bound; stop() cuts it short.
-        // Once the instrument stayed silent during a stop, the rest of the
-        // queue goes out without waiting.
-        const int stopMode = stopping.loadAcquire();
-        qint64 limit = bound;
-        if (stopMode != 0 && silentWhileStopping)
-            limit = 0;
-        else if (stopMode == 2)
-            limit = qMin(stopReplyTimeoutMs, bound);
-        // Once a line is in, only the grace slice is left to wait.
-        const qint64 left = grace.isValid() ? kReadSliceMs - grace.elapsed() : limit - clock.elapsed();
-        if (left <= 0 && !grace.isValid()) {
-            awaitingReply = false;
-            if (stopMode != 0 && clock.elapsed() >= qMin<qint64>(stopReplyTimeoutMs, bound))
-                silentWhileStopping = true;
-            // The head of a reply that came too late: its tail, when it
-            // comes, is discarded up to its line end.
-            if (!buffer.isEmpty() && !buffer.endsWith('\n'))
-                staleTail = true;
-            // A stop that cut the wait short is no failure of the instrument.
-            if (limit == bound) {
-                lateReplyPossible = true;
-                failRequest(kNoReplyCode);
-            }
-            return;
-        }
-        if (left > 0)
-            port->waitForReadyRead(int(qBound<qint64>(1, left, kReadSliceMs)));
-        QByteArray chunk = port->readAll();
-        if (staleTail && !chunk.isEmpty()) {
-            const int nl = chunk.indexOf('\n');
-            if (nl < 0) {
-                chunk.clear();
-            } else {
-                chunk.remove(0, nl + 1);
-                staleTail = false;
-            }
-        }
-        buffer += chunk;
-        if (portFailed()) {
-            awaitingReply = false;
-            return;
-        }
-    }
-}
-
-void SerialPortHandler::clearDistanceNow()
-{
-    queue.prepend(qMakePair(TMC_DoMeasure, GeoCom::buildRequest(TMC_DoMeasure, {3, 1})));
-    writeNext();
-    readReply();
 }
 
 void SerialPortHandler::parseReply(const QString &reply)
@@ -391,11 +487,9 @@ void SerialPortHandler::parseReply(const QString &reply)
     }
 
     switch (rpc) {
-    case TMC_GetSimpleMea:
-        queue.prepend(qMakePair(TMC_DoMeasure, GeoCom::buildRequest(TMC_DoMeasure, {3, 1})));
-        break;
     case TMC_DoMeasure:
-        startupPending = false;
+        distanceUncleared = false;
+        clearFailureReported = false;
         break;
     case MOT_StartController:
     case MOT_SetVelocity:
@@ -413,30 +507,31 @@ void SerialPortHandler::parseReply(const QString &reply)
 
     if (!decoded.payload.isValid())
         return;
+    // A distance the poll finds outside tracking (or before the last one was
+    // cleared) was nobody's measurement.
+    if (rpc == TMC_GetSimpleMea && (!tracking || distanceUncleared))
+        return;
     const ReplyPair pair(rpc, decoded.payload);
     if (basePointMode && (rpc == BAP_MeasDistanceAngle || rpc == TMC_GetSimpleMea))
         emit receivedBasePoint(pair);
     else
         emit responseReceived(pair);
-    // The instrument keeps a measured distance until it is cleared; cleared
-    // in this exchange, the next poll cannot report it again.
-    if (rpc == BAP_MeasDistanceAngle)
-        clearDistanceNow();
-}
-
-bool SerialPortHandler::checkError()
-{
-    // The link ends its loop by itself only when the port failed underneath
-    // it; that failure has been reported through errorResponse.
-    return portBroken;
+    // The instrument keeps a measured distance until it is cleared; the clear
+    // goes out next, and no poll reports a distance before it succeeded.
+    if (rpc == BAP_MeasDistanceAngle || rpc == TMC_GetSimpleMea) {
+        distanceUncleared = true;
+        queue.prepend(RequestItem(kOwnClear, GeoCom::buildRequest(TMC_DoMeasure, {3, 1})));
+    }
 }
 
 void SerialPortHandler::closeDevice()
 {
-    if (!port)
-        return;
-    if (port->isOpen())
+    if (port) {
         port->close();
-    delete port;
-    port = nullptr;
+        delete port;
+        port = nullptr;
+    }
+    // The timers belong to the loop's context, which goes after this.
+    replyTimer = graceTimer = pollTimer = nullptr;
+    lineOpen = false;
 }

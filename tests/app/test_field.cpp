@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "../tools/cadserverprocess.h"
+#include "geocom.h"
 #include "mainwindow.h"
 #include "ptypeer.h"
 #include "test_mainwindow_support.h"
@@ -94,7 +95,7 @@ public:
         if (f.open(QIODevice::ReadOnly))
             for (const QByteArray &l : f.readAll().split('\n'))
                 if (!l.trimmed().isEmpty())
-                    out << QString::fromUtf8(l.trimmed());
+                    out << QString::fromUtf8(GeoCom::withoutTransactionId(l.trimmed()));
         return out;
     }
     int count(const QString &line) const { return requests().count(line); }

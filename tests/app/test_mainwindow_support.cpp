@@ -1,5 +1,7 @@
 #include "test_mainwindow_support.h"
 
+#include "geocom.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QComboBox>
@@ -29,8 +31,10 @@ ScriptServer::ScriptServer()
         socket = s;
         pending.clear();
         connect(s, &QTcpSocket::readyRead, this, &ScriptServer::onReadyRead);
-        if (greet)
+        if (greet) {
             sendEmpty(1);
+            sendEmpty(9);
+        }
     });
 }
 
@@ -224,7 +228,7 @@ QStringList Instrument::requests() const
     QStringList lines;
     for (const QByteArray &l : f.readAll().split('\n'))
         if (!l.trimmed().isEmpty())
-            lines << QString::fromUtf8(l.trimmed());
+            lines << QString::fromUtf8(GeoCom::withoutTransactionId(l.trimmed()));
     return lines;
 }
 

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <random>
 
+#include "geocom.h"
 #include "geometry.h"
 #include "mainwindow.h"
 #include "serialporthandler.h"
@@ -90,7 +91,11 @@ QStringList fileLines(const QString &path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList out;
+    for (const QByteArray &l : f.readAll().split('\n'))
+        if (!l.isEmpty())
+            out << QString::fromUtf8(GeoCom::withoutTransactionId(l));
+    return out;
 }
 
 double wrapPi(double a)

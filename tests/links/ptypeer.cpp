@@ -1,5 +1,7 @@
 #include "ptypeer.h"
 
+#include "geocom.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtGlobal>
@@ -49,7 +51,13 @@ QByteArray PtyPeer::readLine(int timeoutMs)
         if (nl >= 0) {
             const QByteArray line = pending.left(nl + 1);
             pending.remove(0, nl + 1);
-            return line;
+            const QByteArray bare = GeoCom::withoutTransactionId(line);
+            requestId = 0;
+            if (bare != line) {
+                const int comma = line.indexOf(',', 5);
+                requestId = line.mid(comma + 1, line.indexOf(':') - comma - 1).toInt();
+            }
+            return bare;
         }
         const qint64 left = timeoutMs - clock.elapsed();
         if (left <= 0 || master < 0)
@@ -70,6 +78,19 @@ bool PtyPeer::staysSilent(int ms)
         return false;
     pollfd pfd{master, POLLIN, 0};
     return ::poll(&pfd, 1, ms) == 0;
+}
+
+QByteArray PtyPeer::withId(const QByteArray &reply, int id)
+{
+    const int colon = reply.indexOf(':');
+    const int c1 = reply.indexOf(',');
+    const int c2 = c1 < 0 ? -1 : reply.indexOf(',', c1 + 1);
+    if (!reply.startsWith("%R1P,") || colon < 0 || c2 < 0 || c2 > colon)
+        return reply;
+    int end = reply.indexOf(',', c2 + 1);
+    if (end < 0 || end > colon)
+        end = colon;
+    return reply.left(c2 + 1) + QByteArray::number(id) + reply.mid(end);
 }
 
 void PtyPeer::write(const QByteArray &bytes)

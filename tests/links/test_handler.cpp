@@ -1,4 +1,5 @@
-// The worker-thread base: queue draining and the stop protocol.
+// The worker-thread base: queue draining, the stop protocol, and a loop that
+// sleeps until it is woken.
 
 #include "abstracthandler.h"
 
@@ -27,8 +28,13 @@ public:
     std::atomic<int> closes{0};
     int exchangeMs = 0;
     int failAfterPasses = -1;
+    bool openFails = false;
+    int perPass = -1;
+    QList<int> dropped;
 
 protected:
+    bool openDevice() override { return !openFails; }
+    void dropUnsent(const QList<int> &items) override { dropped = items; }
     void exchange() override
     {
         ++passes;
@@ -36,12 +42,11 @@ protected:
             QThread::msleep(exchangeMs);
         writeNext();
     }
+    // Writes what is queued (at most perPass items when set).
     void writeNext() override
     {
-        if (queue.isEmpty())
-            return;
-        const int item = queue.takeFirst();
-        written << item;
+        for (int n = 0; !queue.isEmpty() && n != perPass; ++n)
+            written << queue.takeFirst();
     }
     void readReply() override {}
     bool checkError() override { return failAfterPasses >= 0 && passes >= failAfterPasses; }
@@ -83,6 +88,7 @@ private slots:
     {
         FakeHandler h;
         h.failAfterPasses = 1;
+        h.perPass = 1;
         h.enqueue(7);
         h.enqueue(8);
         h.start();
@@ -94,6 +100,34 @@ private slots:
         h.stop();
         QVERIFY(clock.elapsed() < 500);
         QCOMPARE(h.closes.load(), 1);
+    }
+
+    // Nothing to do, nothing happens: the loop only runs when woken.
+    void idleLoopSleepsUntilWoken()
+    {
+        FakeHandler h;
+        h.start();
+        QTRY_COMPARE(h.passes.load(), 1);
+        QTest::qWait(100);
+        QCOMPARE(h.passes.load(), 1);
+        h.enqueue(1);
+        QTRY_COMPARE(h.passes.load(), 2);
+        QTest::qWait(100);
+        QCOMPARE(h.passes.load(), 2);
+        h.stop();
+        QCOMPARE(h.written, QList<int>{1});
+    }
+
+    void failedOpenGivesBackWhatWasPosted()
+    {
+        FakeHandler h;
+        h.openFails = true;
+        h.enqueue(4);
+        h.start();
+        QVERIFY(h.wait(5000));
+        QCOMPARE(h.passes.load(), 0);
+        QCOMPARE(h.closes.load(), 1);
+        QCOMPARE(h.dropped, QList<int>{4});
     }
 
     void errorString()

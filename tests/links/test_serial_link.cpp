@@ -56,10 +56,26 @@ private:
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,2021:\r\n"));
         peer->reply("%R1P,0,0:0,6");
         QCOMPARE(peer->readLine(), kClear);
-        // The first poll waits for the answer to the clear.
-        QVERIFY(peer->staysSilent(300));
         peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
+        peer->reply(kOk);
+        startupAnswered = true;
     }
+
+    // Starts tracking. Without the start-up requests, the distance the
+    // instrument may hold is cleared before the first poll.
+    void startTracking()
+    {
+        link->enqueue(TMC_QuickDist, {});
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,2117:\r\n"));
+        peer->reply(kOk);
+        if (!startupAnswered) {
+            QCOMPARE(peer->readLine(), kClear);
+            peer->reply(kOk);
+            startupAnswered = true;
+        }
+    }
+    bool startupAnswered = false;
 
     // Answers polls without a distance until another request comes; returns it.
     QByteArray nextNonPoll(int maxPolls = 50)
@@ -93,6 +109,7 @@ private slots:
         delete rec;
         delete link;
         delete peer;
+        startupAnswered = false;
         rec = nullptr;
         link = nullptr;
         peer = nullptr;
@@ -100,25 +117,36 @@ private slots:
 
     // --- opening -----------------------------------------------------------
 
+    // The port is opened in the link's thread; the failure comes as a signal.
     void openFailureKeepsItsText()
     {
         TestableHandler h;
-        QVERIFY(!h.openPort(ptySettings(QStringLiteral("/dev/no-such-tty"))));
-        QVERIFY2(h.errorString().startsWith(QLatin1String("Port error /dev/no-such-tty: ")),
-                 qPrintable(h.errorString()));
+        QString failure;
+        connect(&h, &SerialPortHandler::openFailed, this, [&](QString e) { failure = e; },
+                Qt::QueuedConnection);
+        QVERIFY(h.openPort(ptySettings(QStringLiteral("/dev/no-such-tty"))));
+        h.start();
+        QVERIFY(h.wait(5000));
+        QTRY_VERIFY(!failure.isEmpty());
+        QVERIFY2(failure.startsWith(QLatin1String("Port error /dev/no-such-tty: ")), qPrintable(failure));
+        QCOMPARE(h.errorString(), failure);
+
+        for (const char *bad : {"tcp://host", "host:", "host:0", "192.168.1.9:70000"}) {
+            TestableHandler n;
+            QVERIFY2(!n.openPort(ptySettings(QString::fromLatin1(bad))), bad);
+            QVERIFY(n.errorString().startsWith(QStringLiteral("Port error %1: not a network address").arg(bad)));
+        }
     }
 
     // --- start-up ----------------------------------------------------------
 
-    void startupSequenceThenFailedPoll()
+    // Outside tracking nothing polls for a distance: the link sleeps.
+    void startupSequenceThenNothing()
     {
         open(true);
         start();
         answerStartup();
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply("%R1P,0,0:1285");
-        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
-        peer->reply(kOk);
+        QVERIFY(peer->staysSilent(300));
 
         QTRY_COMPARE(rec->responses.size(), 4);
         QCOMPARE(rec->responses[0].first, CSV_GetInstrumentNo);
@@ -133,26 +161,35 @@ private slots:
         QVERIFY(rec->errors.isEmpty());
     }
 
-    void startupSequenceThenSuccessfulPoll()
+    // While tracking, each polled distance is delivered once and cleared
+    // before the next poll.
+    void trackingPollsDeliverEachDistanceOnce()
     {
         open(true);
         start();
         answerStartup();
+        startTracking();
         QCOMPARE(peer->readLine(), kPoll);
         peer->reply(kDistance);
         QCOMPARE(peer->readLine(), kClear);
         peer->reply(kOk);
+        QCOMPARE(peer->readLine(), kPoll);
+        peer->reply(kNoDistance);
         QTRY_COMPARE(rec->responsesFor(TMC_GetSimpleMea).size(), 1);
         const GetSimpleMea m = rec->responsesFor(TMC_GetSimpleMea).first().second.value<GetSimpleMea>();
         QCOMPARE(m.hzAngle, 0.5);
         QCOMPARE(m.vAngle, 1.5);
         QCOMPARE(m.slopeDistance, 12.25);
-        // The laser request, held back by the clear, goes out next.
-        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:0\r\n"));
+        // The owner's clear ends tracking: no more polls.
+        link->enqueue(TMC_DoMeasure, {3, 1});
+        QCOMPARE(nextNonPoll(), kClear);
         peer->reply(kOk);
+        QVERIFY(peer->staysSilent(300));
     }
 
-    void failedStartupClearStillStartsPolling()
+    // A clear that fails is retried, told once; until one succeeds no
+    // polled distance is delivered (it could be the old one again).
+    void failedClearIsRetriedAndHoldsBackDistances()
     {
         open(true);
         start();
@@ -162,33 +199,42 @@ private slots:
         }
         QCOMPARE(peer->readLine(), kClear);
         peer->reply("%R1P,0,0:1293");
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:0\r\n"));
         peer->reply(kOk);
+        QCOMPARE(peer->readLine(3000), kClear);   // retried while idle
+        // never answered
+        startupAnswered = true; // the clears below are checked here
+        startTracking();
+        // The poll's place goes to the clear while it fails.
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply("%R1P,0,0:1293");
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
         QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
-        QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 2008: error code 1293")});
+        peer->reply(kDistance);
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(TMC_GetSimpleMea).size(), 1);
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 2008: error code 1293")});
     }
 
     // --- polling and the queue ---------------------------------------------
 
-    void successfulPollsHoldBackTheQueue()
+    // A tracked distance's clear goes ahead of what is queued.
+    void trackingClearsGoAheadOfTheQueue()
     {
         open(false);
-        link->enqueue(EDM_Laserpointer, {1});
         start();
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(peer->readLine(), kPoll);
-            peer->reply(kDistance);
-            QCOMPARE(peer->readLine(), kClear);
-            peer->reply(kOk);
-        }
+        startTracking();
         QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
-        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:1\r\n"));
+        link->enqueue(EDM_Laserpointer, {1});
+        QTest::qWait(50);
+        peer->reply(kDistance);
+        QCOMPARE(peer->readLine(), kClear);
         peer->reply(kOk);
-        QTRY_COMPARE(rec->responsesFor(TMC_GetSimpleMea).size(), 3);
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:1\r\n"));
+        peer->reply(kOk);
+        QTRY_COMPARE(rec->responsesFor(TMC_GetSimpleMea).size(), 1);
     }
 
     void queuedRequestsKeepTheirOrder()
@@ -211,9 +257,10 @@ private slots:
     void motorSuppressesAllPolls()
     {
         open(false);
+        start();
+        startTracking();
         link->enqueue(MOT_StartController, {1});
         link->enqueue(MOT_SetVelocity, {0.1, -0.25});
-        start();
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
         peer->reply(kOk);
         // The motor runs: no poll goes ahead of the velocity any more.
@@ -236,16 +283,12 @@ private slots:
     {
         open(false);
         start();
-        QCOMPARE(peer->readLine(), kPoll);
+        QVERIFY(peer->staysSilent(100));
         link->enqueue(TMC_GetAngle5, {1});
         link->enqueue(CSV_GetIntTemp, {});
-        peer->reply(kNoDistance);
-        // Taken over at the start of the next pass, behind that pass's poll.
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,2107:1\r\n"));
         peer->reply("%R1P,0,0:0,1.069995191213058,1.000012316348839");
-        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,5011:\r\n"));
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5011:\r\n"));
         peer->reply("%R1P,0,0:0,23.5");
         QTRY_COMPARE(rec->responsesFor(CSV_GetIntTemp).size(), 1);
         QCOMPARE(rec->responsesFor(CSV_GetIntTemp).first().second.toString(), QStringLiteral("23.500"));
@@ -257,10 +300,11 @@ private slots:
     void windowPollDroppedWhileSomethingIsQueued()
     {
         open(false);
+        link->enqueue(CSV_GetInstrumentNo, {});
         start();
-        QCOMPARE(peer->readLine(), kPoll);
-        // While the poll's reply is awaited neither request waits for the
-        // link: the window's poll is parked, the laser request posted.
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        // While the reply is awaited neither request waits for the link:
+        // the window's poll is parked, the laser request posted.
         std::atomic<bool> returned{false};
         std::thread gui([&] {
             link->enqueue(TMC_GetAngle5, {1});
@@ -269,13 +313,10 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 2000);
         gui.join();
-        peer->reply(kNoDistance);
-        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,1004:1\r\n"));
+        peer->reply("%R1P,0,0:0,7");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,1004:1\r\n"));
         peer->reply(kOk);
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
-        QCOMPARE(peer->readLine(), kPoll);  // no 2107: it was dropped
-        peer->reply(kNoDistance);
+        QVERIFY(peer->staysSilent(300));  // no 2107: it was dropped
     }
 
     // --- replies -----------------------------------------------------------
@@ -283,11 +324,12 @@ private slots:
     void failedRepliesOfPollsAreSilent()
     {
         open(false);
-        link->enqueue(AUS_SetUserLockState, {1});
         start();
-        QCOMPARE(peer->readLine(), kPoll);
+        startTracking();
+        link->enqueue(AUS_SetUserLockState, {1});
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,18007:1\r\n"));
         peer->reply("%R1P,0,0:1285");
-        QCOMPARE(peer->readLine(), QByteArray("%R1Q,18007:1\r\n"));
+        QCOMPARE(peer->readLine(), kPoll);
         peer->reply("%R1P,0,0:1285");
         QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 18007: error code 1285")});
         QVERIFY(rec->responses.isEmpty());
@@ -318,10 +360,7 @@ private slots:
         start();
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,9037:0.785398,0.785398,0\r\n"));
         peer->reply("%R1P,0,0:8710");
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(peer->readLine(), kPoll);
-            peer->reply(kNoDistance);
-        }
+        QVERIFY(peer->staysSilent(300));
         QTRY_COMPARE(rec->errors, QStringList{QStringLiteral("Command error 9037: error code 8710")});
     }
 
@@ -335,6 +374,8 @@ private slots:
         peer->reply("%R1P,0,0:0,0.25,1.25,30.5,2");
         QCOMPARE(peer->readLine(), kClear);
         peer->reply(kOk);
+        startupAnswered = true;
+        startTracking();
         QCOMPARE(peer->readLine(), kPoll);
         peer->reply(kDistance);  // a polled distance goes the same way
         QCOMPARE(peer->readLine(), kClear);
@@ -353,11 +394,11 @@ private slots:
         link->enqueue(BAP_MeasDistanceAngle, {2});
         QCOMPARE(nextNonPoll(), QByteArray("%R1Q,17017:2\r\n"));
         peer->reply("%R1P,0,0:0,0.25,1.25,31.5,2");
-        // Cleared before the next poll, so the poll cannot report it again.
+        // Cleared next, so a poll cannot report it again; the measurement
+        // ended tracking.
         QCOMPARE(peer->readLine(), kClear);
         peer->reply(kOk);
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
+        QVERIFY(peer->staysSilent(300));
         QTRY_COMPARE(rec->responsesFor(BAP_MeasDistanceAngle).size(), 1);
         QCOMPARE(rec->basePoints.size(), 2);
     }
@@ -435,12 +476,8 @@ private slots:
         link->enqueue(BAP_MeasDistanceAngle, {2});
         link->enqueue(CSV_GetInstrumentNo, {});
         start();
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply("%R1P,0,0:0,1.2");  // distance missing: no clear follows
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,17017:2\r\n"));
-        peer->reply("%R1P,0,0:0,0.1,1.5,20.0");  // distance mode missing
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply("%R1P,0,0:0");
+        peer->reply("%R1P,0,0:0,0.1,1.5,20.0");  // distance mode missing: no clear follows
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
         peer->reply("%R1P,0,0:0");
         QTRY_COMPARE(rec->errors.size(), 2);
@@ -468,10 +505,7 @@ private slots:
         link->enqueue(CSV_GetInstrumentName, {});
         link->enqueue(CSV_GetInstrumentNo, {});
         start();
-        QCOMPARE(peer->readLine(), kPoll);  // unanswered poll: silent
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,5004:\r\n"));  // unanswered
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->reply(kNoDistance);
         QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
         peer->reply("%R1P,0,0:0,42");
         QTRY_COMPARE(rec->responses.size(), 1);
@@ -482,6 +516,7 @@ private slots:
     void lateReplyIsNotTakenForTheNextOne()
     {
         open(false, 400);
+        peer->echoIds = false; // an instrument that ignores ids
         link->enqueue(MOT_StartController, {1});
         link->enqueue(CSV_GetInstrumentNo, {});
         start();
@@ -501,6 +536,7 @@ private slots:
     void lateReplyRightBeforeTheNextAnswer()
     {
         open(false, 400);
+        peer->echoIds = false; // an instrument that ignores ids
         link->enqueue(MOT_StartController, {1});  // no polls in between
         link->enqueue(CSV_GetInstrumentNo, {});
         link->enqueue(CSV_GetInstrumentName, {});
@@ -524,6 +560,7 @@ private slots:
     void lateReplyDuringAMeasurement()
     {
         open(false, 5000);
+        peer->echoIds = false; // an instrument that ignores ids
         link->enqueue(MOT_StartController, {1});  // no polls in between
         link->enqueue(CSV_GetInstrumentNo, {});
         link->enqueue(BAP_MeasDistanceAngle, {2});
@@ -548,6 +585,7 @@ private slots:
     void tailOfATimedOutReplyIsDiscarded()
     {
         open(false, 400);
+        peer->echoIds = false; // an instrument that ignores ids
         link->enqueue(MOT_StartController, {1});  // no polls in between
         link->enqueue(CSV_GetInstrumentNo, {});
         link->enqueue(CSV_GetInstrumentName, {});
@@ -614,15 +652,39 @@ private slots:
         QVERIFY(rec->errors.isEmpty());
     }
 
-    void lastOfSeveralLinesIsDecoded()
+    // With ids, a late reply is told from the answer whatever its shape and
+    // wherever it comes: before the answer, together with it, or alone.
+    void lateRepliesAreMatchedById()
     {
-        open(false);
+        open(false, 400);
+        link->enqueue(MOT_StartController, {1});  // no polls in between
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        link->enqueue(BAP_MeasDistanceAngle, {2});
+        link->enqueue(CSV_GetInstrumentNo, {});
         link->enqueue(CSV_GetInstrumentNo, {});
         start();
-        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,5003:\r\n"));
-        peer->write("%R1P,0,0:0,111\r\n%R1P,0,0:0,222\r\n");
-        QTRY_COMPARE(rec->responses.size(), 1);
-        QCOMPARE(rec->responses[0].second, QVariant(222));
+        QCOMPARE(nextNonPoll(), QByteArray("%R1Q,6001:1\r\n"));
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,17017:2\r\n"));  // times out
+        const int first = peer->lastId();
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,17017:2\r\n"));
+        QVERIFY(peer->lastId() != first);
+        // The first distance comes late, in the shape of the second's answer.
+        peer->replyWithId(first, "%R1P,0,0:0,0.25,1.25,30.5,2");
+        QVERIFY(peer->staysSilent(150));
+        peer->reply("%R1P,0,0:0,0.75,1.5,42.5,2");
+        QCOMPARE(peer->readLine(), kClear);
+        peer->reply(kOk);
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        const QByteArray late = PtyPeer::withId("%R1P,0,0:0,111", first);
+        peer->write(late + "\r\n" + PtyPeer::withId("%R1P,0,0:0,222", peer->lastId()) + "\r\n");
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        peer->write(PtyPeer::withId("%R1P,0,0:0,333", peer->lastId()) + "\r\n" + late + "\r\n");
+        QTRY_COMPARE(rec->responses.size(), 3);
+        QCOMPARE(rec->responses[0].second.value<MeasDistanceAngle>().slopeDistance, 42.5);
+        QCOMPARE(rec->responses[1].second, QVariant(222));
+        QCOMPARE(rec->responses[2].second, QVariant(333));
+        QCOMPARE(rec->errors, QStringList{QStringLiteral("Command error 17017: error code 3077")});
     }
 
     // --- stopping and failing ports -----------------------------------------
@@ -630,8 +692,9 @@ private slots:
     void stopEndsAPendingWaitPromptly()
     {
         open(false, 10000);
+        link->enqueue(BAP_MeasDistanceAngle, {2});
         start();
-        QCOMPARE(peer->readLine(), kPoll);  // never answered
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,17017:2\r\n"));  // never answered
         QElapsedTimer clock;
         clock.start();
         link->stop();
@@ -643,10 +706,11 @@ private slots:
     void stopDrainsQuicklyFromASilentInstrument()
     {
         open(false, 5000);
+        link->enqueue(CSV_GetInstrumentNo, {});
         for (int i = 0; i < 8; ++i)
             link->enqueue(EDM_Laserpointer, {i % 2});
         start();
-        QCOMPARE(peer->readLine(), kPoll);  // the instrument answers nothing more
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));  // the instrument answers nothing more
         QElapsedTimer clock;
         clock.start();
         link->stop();
@@ -689,9 +753,12 @@ private slots:
     void unpluggedPortEndsTheLoopWithOneError()
     {
         open(false);
+        link->enqueue(CSV_GetInstrumentNo, {});
         start();
-        QCOMPARE(peer->readLine(), kPoll);
-        peer->hangUp();
+        QCOMPARE(peer->readLine(), QByteArray("%R1Q,5003:\r\n"));
+        peer->reply("%R1P,0,0:0,7");
+        QTRY_COMPARE(rec->responses.size(), 1);
+        peer->hangUp();  // while the link idles
         QTRY_VERIFY_WITH_TIMEOUT(link->isFinished(), 5000);
         QTRY_COMPARE(rec->lost.size(), 1);
         const QString text = rec->lost[0];

@@ -1,6 +1,7 @@
 // The serial link against the simulated instrument: identification, measured
 // geometry against a known scene, motors, lock, tracking and injected faults.
 
+#include "geocom.h"
 #include "linktesting.h"
 #include "ptypeer.h"
 
@@ -64,7 +65,11 @@ private:
         QFile f(logPath());
         if (!f.open(QIODevice::ReadOnly))
             return {};
-        return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QStringList out;
+        for (const QByteArray &l : f.readAll().split('\n'))
+            if (!l.trimmed().isEmpty())
+                out << QString::fromLatin1(GeoCom::withoutTransactionId(l.trimmed()));
+        return out;
     }
 
     MeasDistanceAngle measure()
