@@ -126,6 +126,10 @@
 <context>
     <name>Client</name>
     <message>
+        <source>The server did not answer within %1 ms</source>
+        <translation>Сервер не ответил за %1 мс</translation>
+    </message>
+    <message>
         <source>A session with that name already exists. Replace with: %1 ?</source>
         <translation>Сессия с таким именем уже существует. Заменить на: %1 ?</translation>
     </message>
@@ -222,6 +226,25 @@ Stadiolink --help lists the options.
     </message>
 </context>
 <context>
+    <name>InstrumentPort</name>
+    <message>
+        <source>no connection within %1 s</source>
+        <translation>нет соединения за %1 с</translation>
+    </message>
+    <message>
+        <source>the connection was refused (is the serial device server on, and is the port right?)</source>
+        <translation>соединение отклонено (включён ли сервер последовательного порта и верен ли порт?)</translation>
+    </message>
+    <message>
+        <source>the host was not found</source>
+        <translation>узел не найден</translation>
+    </message>
+    <message>
+        <source>the instrument&apos;s end closed the connection</source>
+        <translation>сторона прибора закрыла соединение</translation>
+    </message>
+</context>
+<context>
     <name>Journal</name>
     <message>
         <source>Journal %1, line %2 is damaged and was skipped</source>
@@ -238,6 +261,14 @@ Stadiolink --help lists the options.
 </context>
 <context>
     <name>MainWindow</name>
+    <message>
+        <source>Connecting to the instrument at %1 ...</source>
+        <translation>Подключение к прибору на %1 ...</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t connect to the instrument: %1</source>
+        <translation>Не удалось подключиться к прибору: %1</translation>
+    </message>
     <message>
         <source>!Error! Client* = nullptr</source>
         <translation>!Ошибка! Client* = nullptr</translation>
@@ -581,6 +612,10 @@ Stadiolink --help lists the options.
 </context>
 <context>
     <name>SerialPortHandler</name>
+    <message>
+        <source>not a network address of the form host:port (port 1 to 65535)</source>
+        <translation>не сетевой адрес вида узел:порт (порт от 1 до 65535)</translation>
+    </message>
     <message>
         <source>Command error %1: error code %2</source>
         <translation>Ошибка команды %1: код ошибки %2</translation>

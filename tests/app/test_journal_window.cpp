@@ -117,7 +117,7 @@ private slots:
         {
             ModalAnswer refused(clickButton(QMessageBox::Ok));
             w.ui().actionConnect->trigger();
-            QVERIFY(refused.done);
+            QTRY_VERIFY(refused.done);
         }
         w.ui().measButton->click();
         QTRY_COMPARE(lastStates(folder).value(QStringLiteral("P1")), QStringLiteral("unsent"));

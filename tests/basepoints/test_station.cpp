@@ -212,6 +212,8 @@ private slots:
         w.openSerialPort();
         QVERIFY(w.serialLink());
         QTRY_VERIFY(w.serialLink()->isRunning());
+        // The server's refusal comes from its link's thread; it is answered first.
+        QTRY_VERIFY(!w.serverLink() && !w.isClosing());
         BasePoints *dialog = w.basePointsDialog();
         BasePointsTable *table = dialog->table();
         for (const char *name : {"T1", "T2", "T3"})
@@ -259,6 +261,8 @@ private slots:
         w.openSerialPort();
         QVERIFY(w.serialLink());
         QTRY_VERIFY(w.serialLink()->isRunning());
+        // The server's refusal comes from its link's thread; it is answered first.
+        QTRY_VERIFY(!w.serverLink() && !w.isClosing());
         BasePoints *dialog = w.basePointsDialog();
         BasePointsTable *table = dialog->table();
         dialog->addBasePoint(point("T1", 10, 5, 1.2));

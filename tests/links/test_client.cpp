@@ -125,19 +125,35 @@ struct Link {
         if (client->isRunning())
             client->stop();
     }
-    // Connects, queues the greeting and starts; returns once the peer has it.
+    // Connects, queues the greeting and starts; returns once the peer has
+    // it and, with `identify`, has asked for the identification (9) and got
+    // it, as a server does.
     bool open(const QString &session = "S1", const QString &group = "G1",
-              const QString &device = "TS16")
+              const QString &device = "TS16", bool identify = true)
     {
         if (!client->connectToServer("127.0.0.1", peer->port()))
             return false;
         client->sendDevice(session, group, device);
         client->start();
+        if (!waitFor(encodeGreeting()))
+            return false;
+        if (!identify)
+            return true;
+        peer->send(encodeEmpty(Identify));
+        return waitFor(encodeGreeting() + identification(session, group, device));
+    }
+    bool waitFor(const QByteArray &bytes)
+    {
         QElapsedTimer t;
         t.start();
-        while (peer->received.size() < 8 && t.elapsed() < 5000)
+        while (peer->received.size() < bytes.size() && t.elapsed() < 5000)
             QTest::qWait(5);
-        return peer->received == encodeGreeting();
+        return peer->received == bytes;
+    }
+    static QByteArray identification(const QString &session = "S1", const QString &group = "G1",
+                                     const QString &device = "TS16")
+    {
+        return block(u16(1) + str("Stadiolink.exe") + str(session) + str(group) + str(device));
     }
 };
 
@@ -158,17 +174,42 @@ private slots:
             QVERIFY(s.listen(QHostAddress::LocalHost, 0));
             port = s.serverPort();
         }
+        // The connection is made in the link's thread; the caller never waits.
         Client c("Stadiolink.exe");
-        QSignalSpy errors(&c, &Client::errorInfo);
-        QVERIFY(!c.connectToServer("127.0.0.1", port));
-        QCOMPARE(errors.count(), 0);
+        Recorder rec(&c);
+        QStringList failures;
+        connect(&c, &Client::connectFailed, this, [&](QString why) { failures << why; });
+        QVERIFY(c.connectToServer("127.0.0.1", port));
+        c.start();
+        QTRY_COMPARE(failures, QStringList{"Connection rejected"});
+        QVERIFY(c.wait(5000));
+        QCOMPARE(c.errorString(), QString("Connection rejected"));
+        QVERIFY(rec.errors.isEmpty());
+        Client empty("Stadiolink.exe");
+        QVERIFY(!empty.connectToServer(" ", 5544));
     }
 
-    void greetingGoesFirst()
+    // The greeting first; then nothing but the identification, asked for
+    // or not, goes out before what was posted meanwhile.
+    void nothingBeforeTheIdentification()
     {
-        Link l;
-        QVERIFY(l.open());
-        QCOMPARE(l.peer->received.toHex(' '), QByteArray("00 06 64 65 76 69 63 65"));
+        MeasuringPoint p;
+        p.pointName = "P";
+        for (bool asked : {true, false}) {
+            Link l;
+            l.client->setIdentifyWait(asked ? 60000 : 300);
+            l.client->sendPoint(p, true);
+            l.client->sendSessionName("S2");
+            QVERIFY(l.open("S1", "G1", "TS16", false));
+            QCOMPARE(l.peer->received.toHex(' '), QByteArray("00 06 64 65 76 69 63 65"));
+            if (asked) {
+                QTest::qWait(300);
+                QCOMPARE(l.peer->received, encodeGreeting());
+                l.peer->send(encodeEmpty(Identify));
+            }
+            QTRY_COMPARE(l.peer->received, encodeGreeting() + Link::identification() + encodePoint(p)
+                                               + encodeSessionName("S2"));
+        }
     }
 
     // 9 twice in one segment: two identical identifications with the names
@@ -268,7 +309,7 @@ private slots:
         QTest::qWait(150);
         // Blocks longer than their message are acted on, the rest skipped.
         QCOMPARE(l.rec->log, (QStringList{"group|before", "sessionOk", "group|G", "group|after"}));
-        QCOMPARE(l.peer->received, encodeGreeting()); // no answer to a broken 9
+        QCOMPARE(l.peer->received, encodeGreeting() + Link::identification()); // no answer to a broken 9
     }
 
     void sendsGoOutInOrder()
@@ -287,7 +328,7 @@ private slots:
         QVERIFY(l.client->sendPoint(p));
         QVERIFY(l.client->sendSessionName(""));
         QVERIFY(l.client->sendBasePointSet({p, p}, {k, k}, {1.0, 0.5}));
-        const QByteArray want = encodeGreeting() + encodePoint(p) + QByteArray::fromHex("0006000400000000")
+        const QByteArray want = encodeGreeting() + Link::identification() + encodePoint(p) + QByteArray::fromHex("0006000400000000")
                                 + encodeBasePointSet({p, p}, {k, k}, {1.0, 0.5});
         QTRY_COMPARE(l.peer->received, want);
     }
@@ -318,11 +359,11 @@ private slots:
         pts.removeLast();
         w.removeLast();
         QVERIFY(l.client->sendBasePointSet(pts, pts, w));
-        QTRY_COMPARE(l.peer->received.size(), 8 + 2 + 65534);
+        QTRY_COMPARE(l.peer->received.size(), 8 + Link::identification().size() + 2 + 65534);
         const QList<QByteArray> blocks = l.peer->blocks();
-        QCOMPARE(blocks.size(), 2);
+        QCOMPARE(blocks.size(), 3);
         DriverMessage m;
-        QVERIFY(decodeDriverMessage(blocks[1], &m));
+        QVERIFY(decodeDriverMessage(blocks[2], &m));
         QCOMPARE(m.measured.size(), MaxBasePointSet);
         QVERIFY(l.client->isRunning());
     }
@@ -383,8 +424,8 @@ private slots:
         Link l;
         l.peer->readLimit = 1;
         l.client->setWriteTimeout(1000);
+        l.client->setIdentifyWait(0);
         QVERIFY(l.client->connectToServer("127.0.0.1", l.peer->port()));
-        QTRY_VERIFY(l.peer->sock);
         l.peer->paused = true;
         QVector<MeasuringPoint> pts(MaxBasePointSet);
         QVector<double> w(MaxBasePointSet, 1.0);
@@ -426,7 +467,7 @@ private slots:
         Link l;
         QVERIFY(l.open("S1"));
         l.client->sendSessionName("S2");
-        QTRY_COMPARE(l.peer->blocks().size(), 2);
+        QTRY_COMPARE(l.peer->blocks().size(), 3);
         QCOMPARE(l.client->sessionNameValue(), QString("S1"));
         // A name refused as too long was never sent: S2 is still the one
         // the acceptance is for.
@@ -450,12 +491,13 @@ private slots:
         for (int i = 0; i < 100; ++i) // more than the socket buffers take
             l.client->sendBasePointSet(pts, pts, w);
         QTest::qWait(20); // let the test's event loop fall behind on reading
-        // stop() waits for the drain; the peer lives in this thread, so it
-        // must go on reading meanwhile, as a real server would.
-        std::thread stopper([&] { l.client->stop(); });
+        // requestStop() returns at once; the link drains, then closes.
+        QElapsedTimer t;
+        t.start();
+        l.client->requestStop();
+        QVERIFY(t.elapsed() < 100);
         QTRY_VERIFY_WITH_TIMEOUT(l.client->isFinished(), 20000);
-        stopper.join();
-        QTRY_COMPARE(l.peer->blocks().size(), 104);
+        QTRY_COMPARE(l.peer->blocks().size(), 105);
         QTRY_COMPARE(l.peer->sock->state(), QAbstractSocket::UnconnectedState);
         QVERIFY(l.rec->errors.isEmpty());
     }
@@ -474,7 +516,50 @@ private slots:
             p.pointName = QString("P%1").arg(i);
             l.client->sendPoint(p);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(l.peer->blocks().size(), 1001, 40000);
+        QTRY_COMPARE_WITH_TIMEOUT(l.peer->blocks().size(), 1002, 40000);
+    }
+
+    // The window's destruction: stop() does not wait for a server that
+    // reads nothing.
+    void stopDoesNotWaitForAServerThatReadsNothing()
+    {
+        Link l;
+        l.peer->readLimit = 1;
+        QVERIFY(l.open());
+        l.peer->paused = true;
+        QVector<MeasuringPoint> pts(MaxBasePointSet);
+        QVector<double> w(MaxBasePointSet, 1.0);
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(l.client->sendBasePointSet(pts, pts, w));
+        QTest::qWait(200);
+        QElapsedTimer t;
+        t.start();
+        l.client->stop();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(l.rec->errors.isEmpty());
+    }
+
+    // The answer to a point sent again names that old point: the link's
+    // names stay those of the live measurements.
+    void answerToAPointSentAgainLeavesTheNames()
+    {
+        Link l;
+        QVERIFY(l.open("S1", "G1", "TS16"));
+        MeasuringPoint old;
+        old.sessionName = "OLD";
+        old.pointName = "X";
+        MeasuringPoint now = old;
+        now.sessionName = "S1";
+        l.client->sendPoint(old, true);
+        l.client->sendPoint(now);
+        QTRY_COMPARE(l.peer->blocks().size(), 4);
+        l.peer->send(encodePointInfo("OLD", "GX", "X1", "TS01"));
+        QTRY_COMPARE(l.rec->log.size(), 1);
+        QCOMPARE(l.client->sessionNameValue(), QString("S1"));
+        QCOMPARE(l.client->names().group, QString("G1"));
+        l.peer->send(encodePointInfo("S1", "G2", "X1", "TS16"));
+        QTRY_COMPARE(l.rec->log.size(), 2);
+        QCOMPARE(l.client->names().group, QString("G2"));
     }
 
     // The GUI thread's sends and name accessors never wait for the link:
@@ -487,6 +572,7 @@ private slots:
         l.rec.reset(new Recorder(held));
         QVERIFY(l.open());
         held->hold = true;
+        l.peer->send(encodeGroupName("G")); // wakes the link
         QVERIFY(held->entered.tryAcquire(1, 20000));
         std::atomic<bool> returned{false};
         {
@@ -510,7 +596,7 @@ private slots:
             } release{held, gui};
             QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 20000);
         } // releases the link
-        QTRY_COMPARE(l.peer->blocks().size(), 3);
+        QTRY_COMPARE(l.peer->blocks().size(), 4);
     }
 };
 
