@@ -211,6 +211,12 @@ void TcpPort::dropClient(How how, ReplyLog *log, bool verbose)
 {
     if (m_client < 0)
         return;
+    // Logged first: a client that has seen the end finds the line.
+    const char *what = how == Reset ? "reset" : how == Closed ? "closed" : "disconnected";
+    if (log)
+        log->event(via(), QStringLiteral("%1 %2").arg(QLatin1String(what), m_peer));
+    if (verbose)
+        std::fprintf(stderr, "sim: %s %s\n", what, qPrintable(m_peer));
     if (how == Reset) {
         // No lingering: the connection ends with RST, as when the far end
         // of a bridge restarts.
@@ -225,11 +231,6 @@ void TcpPort::dropClient(How how, ReplyLog *log, bool verbose)
     }
     ::close(m_client);
     m_client = -1;
-    const char *what = how == Reset ? "reset" : how == Closed ? "closed" : "disconnected";
-    if (log)
-        log->event(via(), QStringLiteral("%1 %2").arg(QLatin1String(what), m_peer));
-    if (verbose)
-        std::fprintf(stderr, "sim: %s %s\n", what, qPrintable(m_peer));
     m_peer.clear();
 }
 
