@@ -163,12 +163,10 @@ UnsentPoints collectUnsentPoints(const QString &folder, const QSet<QString> &inF
         // line of a collected point's id that its own file confirms (the
         // point was written twice: "confirmed" counts for both).
         QHash<quint64, QVector<int>> byName, byId;
-        QHash<Position, int> candidateAt;
         for (int c = 0; c < candidates.size(); ++c) {
             const JournalLine &l = candidates.at(c).point->line;
             byName[JournalIndex::nameHash(l.point)] << c;
             byId[JournalIndex::idHash(l.id)] << c;
-            candidateAt.insert(candidates.at(c).pos, c);
         }
         LineReader reader(folder, files);
         const auto lineAt = [&](const Position &pos) -> const JournalLine * {
