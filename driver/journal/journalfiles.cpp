@@ -79,11 +79,6 @@ QString runOf(const QString &fileName)
     return namePattern().match(fileName).captured(2);
 }
 
-bool readsBefore(const QString &a, const QString &b)
-{
-    return keyOf(a) < keyOf(b);
-}
-
 QStringList list(const QString &folder)
 {
     const QStringList names =

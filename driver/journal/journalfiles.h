@@ -30,7 +30,6 @@ QString runOf(const QString &fileName);
 
 // The journal files ("journal-*.csv") of a folder in reading order.
 QStringList list(const QString &folder);
-bool readsBefore(const QString &a, const QString &b);
 
 enum class RunState {
     Ended,       // exited, crashed (its lock is stale), or never locked
