@@ -1,0 +1,62 @@
+// Stadiolink.exe as Windows starts it: a GUI-subsystem program whose --help,
+// --version and refusal of an unknown option reach the caller's redirected
+// output, with the command line read as wide characters.
+
+#include <QtTest>
+
+#include <QProcess>
+
+class TestWindowsProgram : public QObject
+{
+    Q_OBJECT
+
+    struct Run {
+        int code = -1;
+        QString out, err;
+    };
+    Run run(const QStringList &arguments)
+    {
+        QProcess p;
+        p.start(qEnvironmentVariable("STADIOLINK_EXE"), arguments);
+        Run r;
+        if (!p.waitForFinished(60000))
+            return r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+private slots:
+    void versionAndHelpReachARedirectedOutput()
+    {
+        const Run version = run({QStringLiteral("--version")});
+        QCOMPARE(version.code, 0);
+        QCOMPARE(version.out, QStringLiteral("Stadiolink %1 (Qt %2)\r\n")
+                                  .arg(QStringLiteral(STADIOLINK_VERSION), QString::fromLatin1(qVersion())));
+        QCOMPARE(version.err, QString());
+
+        const Run help = run({QStringLiteral("/?")});
+        QCOMPARE(help.code, 0);
+        QVERIFY2(help.out.startsWith(QStringLiteral("Usage: Stadiolink [DEVICE NAME]\r\n"))
+                     || help.out.startsWith(QStringLiteral("Использование")),
+                 qPrintable(help.out));
+        // Windows separates the port list with ";".
+        QVERIFY(help.out.contains(QStringLiteral("\";\"")));
+        QVERIFY(!help.out.contains(QStringLiteral("\r\r\n")));
+    }
+
+    void unknownOptionIsQuotedWithEveryCharacter()
+    {
+        const QString option = QStringLiteral("-Съёмка№5ü");
+        const Run r = run({option});
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.out, QString());
+        QVERIFY2(r.err.startsWith(QStringLiteral("Stadiolink: unknown option %1\r\n").arg(option))
+                     || r.err.contains(option + QStringLiteral("\r\n")),
+                 qPrintable(r.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindowsProgram)
+#include "test_windows_program.moc"
