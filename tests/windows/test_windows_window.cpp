@@ -55,11 +55,11 @@ private slots:
 
     void startsInRussianAndSwitchesToEnglish()
     {
-        MainWindow w(QStringLiteral("TS16 №1"));
+        MainWindow w(QStringLiteral("TS16 R500"));
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(w.windowTitle(), QStringLiteral("Драйвер Stadiolink"));
-        QCOMPARE(w.ui().deviceNameEdit->text(), QStringLiteral("TS16 №1"));
+        QCOMPARE(w.ui().deviceNameEdit->text(), QStringLiteral("TS16 R500"));
         saveScreen(QStringLiteral("windows_ru.png"));
         w.ui().actionLanguageEn->trigger();
         QCOMPARE(w.windowTitle(), QStringLiteral("Stadiolink Driver"));
