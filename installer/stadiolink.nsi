@@ -7,7 +7,11 @@
 ; (%APPDATA%\Stadiolink of each user) are the surveyor's data and stay.
 Unicode true
 Target amd64-unicode
-SetCompressor /SOLID lzma
+!ifdef FAST_COMPRESSION
+  SetCompressor zlib
+!else
+  SetCompressor /SOLID lzma
+!endif
 
 !ifndef VERSION | PROGRAM | OUTFILE
   !error "VERSION, PROGRAM and OUTFILE must be defined"
