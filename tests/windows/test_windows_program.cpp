@@ -1,10 +1,13 @@
 // Stadiolink.exe as Windows starts it: a GUI-subsystem program whose --help,
 // --version and refusal of an unknown option reach the caller's redirected
-// output, with the command line read as wide characters.
+// output, also when it was started from a console, with the command line read
+// as wide characters.
 
 #include <QtTest>
 
 #include <QProcess>
+
+#include <windows.h>
 
 class TestWindowsProgram : public QObject
 {
@@ -55,6 +58,25 @@ private slots:
         QVERIFY2(r.err.startsWith(QStringLiteral("Stadiolink: unknown option %1\r\n").arg(option))
                      || r.err.contains(option + QStringLiteral("\r\n")),
                  qPrintable(r.err));
+    }
+
+    // Started from a console with its output redirected (as cmd.exe does
+    // for "Stadiolink --version > file"): the text goes where it was sent,
+    // not to the console.
+    void redirectedOutputWinsOverTheConsole()
+    {
+        const bool ownConsole = AllocConsole();
+        QVERIFY2(ownConsole || GetLastError() == ERROR_ACCESS_DENIED, // has one already
+                 qPrintable(QString::number(GetLastError())));
+        const Run version = run({QStringLiteral("--version")});
+        const Run refused = run({QStringLiteral("--nonsense")});
+        if (ownConsole)
+            FreeConsole();
+        QCOMPARE(version.code, 0);
+        QVERIFY2(version.out.startsWith(QStringLiteral("Stadiolink ")), qPrintable(version.out));
+        QCOMPARE(refused.code, 2);
+        QVERIFY2(refused.err.startsWith(QStringLiteral("Stadiolink: unknown option --nonsense")),
+                 qPrintable(refused.err));
     }
 };
 
