@@ -1,7 +1,7 @@
 // Stadiolink.exe as Windows starts it: a GUI-subsystem program whose --help,
 // --version and refusal of an unknown option reach the caller's redirected
 // output, also when it was started from a console, with the command line read
-// as wide characters.
+// as wide characters; its window opens with Qt's Windows platform plug-in.
 
 #include <QtTest>
 
@@ -77,6 +77,28 @@ private slots:
         QCOMPARE(refused.code, 2);
         QVERIFY2(refused.err.startsWith(QStringLiteral("Stadiolink: unknown option --nonsense")),
                  qPrintable(refused.err));
+    }
+
+    // The program chooses Qt's Windows platform plug-in itself, whatever the
+    // environment says: its window is a real top-level window, in Russian.
+    void opensItsWindowWithTheWindowsPlugin()
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("STADIOLINK_EXE"), {QStringLiteral("TS16")});
+        QVERIFY(p.waitForStarted(60000));
+        HWND window = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((window = FindWindowW(nullptr, L"Драйвер Stadiolink")) != nullptr, 60000);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        QCOMPARE(qint64(owner), p.processId());
+        QVERIFY(IsWindowVisible(window));
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
     }
 };
 
