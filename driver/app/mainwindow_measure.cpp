@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
-#include <QToolButton>
 
 #include "basepoints.h"
 #include "client.h"
