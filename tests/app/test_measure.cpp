@@ -504,25 +504,26 @@ private slots:
         QCOMPARE(y, 8.0);
     }
 
-    // A mirrored frame (an instrument counting clockwise), turned by 30
+    // A mirrored frame (an instrument counting clockwise), turned by -30
     // degrees, with a scale, at grid coordinates: the dialog shows the
-    // station, and a point's log line adds it in the base points' frame.
+    // station, and a point's log line adds it in the base points' frame
+    // (to the millimetre: in float it would be half a metre off).
     void stationShownAndPointsLoggedInTheBasePointsFrame()
     {
         connectWith(QStringLiteral("S1"));
-        const double c = 1.00002 * std::cos(M_PI / 6), s = 1.00002 * std::sin(M_PI / 6);
+        const double c = 1.00002 * std::cos(-M_PI / 6), s = 1.00002 * std::sin(-M_PI / 6);
         server->sendMatrix({c, s, 0, 6512345.6789, s, -c, 0, 5678901.2345, 0, 0, 1, 152.25, 0, 0, 0, 1});
         auto *station = w->basePointsDialog()->findChild<QLabel *>(QStringLiteral("stationLabel"));
         QTRY_VERIFY(!station->isHidden());
         QCOMPARE(station->text(),
                  QStringLiteral("Station: E/X = 6512345.679 m, N/Y = 5678901.235 m, height = 152.250 m\n"
                                 "Orientation (the direction of Hz = 0 from the X axis towards Y): "
-                                "30.0000° = 33.3333 gon\nScale: 1.00002000 (20.0 ppm)"));
+                                "330.0000° = 366.6667 gon\nScale: 1.00002000 (20.0 ppm)"));
 
         w->handlerResponseReceived(distance(0, 10));
         QVERIFY2(logText(*w).contains(QStringLiteral(
                      "S1 / G / P1: x = 10.000, y = 0.000, z = 0.000, sent to the server; in the base "
-                     "points' frame: X = 6512354.339, Y = 5678906.235, Z = 152.250\n")),
+                     "points' frame: X = 6512354.339, Y = 5678896.234, Z = 152.250\n")),
                  qPrintable(logText(*w)));
         QTRY_COMPARE(server->ofType(3).size(), 1);
         QCOMPARE(server->ofType(3).first().numbers.value(0), 10.0);
