@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary byte streams cut into blocks and decoded as
 // server and as driver messages. Checks that decoding never crashes, that
 // the reader stays in step with the lengths, and that every accepted
-// message encodes back to exactly its own bytes.
+// message encodes back to exactly its own bytes (a server message: to the
+// bytes of its fields, which may be followed by more).
 
 #include "servermessages.h"
 
@@ -36,12 +37,14 @@ void checkServer(const QByteArray &payload)
     case GroupName: again = encodeGroupName(m.texts.value(0)); break;
     case BasePoint: again = encodeBasePoint(m.texts.value(0), m.xyz[0], m.xyz[1], m.xyz[2]); break;
     case Matrix:
-        check(payload.size() == 2 + 16 * 8);
+        check(payload.size() >= 2 + 16 * 8);
         return;
     default:
         check(false); // 3, 4 and unknown types must be refused
     }
-    check(again == frame(payload));
+    // A server block may run past its fields (a newer server's additions,
+    // skipped): the fields encode back to exactly its leading bytes.
+    check(again.size() >= 2 && payload.startsWith(again.mid(2)));
 }
 
 void checkDriver(const QByteArray &payload)

@@ -10,7 +10,52 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#include <shellapi.h>
 #endif
+
+namespace {
+
+#ifdef Q_OS_WIN
+// A GUI-subsystem program has no console of its own. When its caller
+// redirected a standard handle it is set; otherwise the text goes to the
+// console of the process that started it, if there is one.
+void writeText(DWORD which, const QString &text)
+{
+    HANDLE out = GetStdHandle(which);
+    HANDLE console = INVALID_HANDLE_VALUE;
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED)
+            return; // no console to write to (ERROR_ACCESS_DENIED: attached already)
+        console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console == INVALID_HANDLE_VALUE)
+            return;
+        out = console;
+    }
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, reinterpret_cast<const wchar_t *>(text.utf16()), DWORD(text.size()),
+                      &written, nullptr);
+    } else {
+        QString lines = text;
+        lines.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        const QByteArray bytes = lines.toUtf8();
+        WriteFile(out, bytes.constData(), DWORD(bytes.size()), &written, nullptr);
+    }
+    if (console != INVALID_HANDLE_VALUE)
+        CloseHandle(console);
+}
+#else
+void writeText(FILE *out, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fflush(out);
+}
+#endif
+
+} // namespace
 
 QString deviceNameFromArguments(const QStringList &arguments)
 {
@@ -30,6 +75,25 @@ CommandLine::Request CommandLine::request(const QStringList &arguments)
     if (first.startsWith(QLatin1Char('-')))
         return UnknownOption;
     return Run;
+}
+
+QStringList CommandLine::systemArguments(int argc, char **argv)
+{
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    int count = 0;
+    if (LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments << QString::fromWCharArray(wide[i]);
+        LocalFree(wide);
+    }
+#else
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+#endif
+    return arguments;
 }
 
 QString CommandLine::helpText()
@@ -66,15 +130,6 @@ QString CommandLine::unknownOptionText(const QString &option)
 
 int CommandLine::answer(Request request, int &argc, char **argv)
 {
-#ifdef Q_OS_WIN
-    // A GUI-subsystem program has no console of its own; write to the one
-    // it was started from, if any.
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        std::freopen("CONOUT$", "w", stdout);
-        std::freopen("CONOUT$", "w", stderr);
-        SetConsoleOutputCP(CP_UTF8);
-    }
-#endif
     QCoreApplication app(argc, argv);
     stadiolinkInitResources();
     QTranslator russian;
@@ -84,20 +139,20 @@ int CommandLine::answer(Request request, int &argc, char **argv)
 
     const QStringList arguments = QCoreApplication::arguments();
     QString text;
-    FILE *out = stdout;
-    int code = 0;
+    bool error = false;
     switch (request) {
     case Help: text = helpText(); break;
     case Version: text = versionText(); break;
     case UnknownOption:
         text = unknownOptionText(arguments.value(1));
-        out = stderr;
-        code = 2;
+        error = true;
         break;
     case Run: return 0;
     }
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
-    std::fflush(out);
-    return code;
+#ifdef Q_OS_WIN
+    writeText(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
+#else
+    writeText(error ? stderr : stdout, text);
+#endif
+    return error ? 2 : 0;
 }

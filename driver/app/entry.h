@@ -24,6 +24,12 @@ public:
 
     static Request request(const QStringList &arguments);
 
+    // The program's arguments as the system hands them over, before any
+    // application object exists: on Windows the wide command line split as
+    // CommandLineToArgvW splits it (every character kept, whatever the ANSI
+    // code page), elsewhere argv in the local encoding.
+    static QStringList systemArguments(int argc, char **argv);
+
     // The texts printed for the requests (help and version on standard
     // output, the unknown option on standard error).
     static QString helpText();
@@ -33,6 +39,9 @@ public:
     // Prints what the request asks for, in Russian when the system's
     // language is Russian and in English otherwise, and returns the exit
     // code: 0 for help and version, 2 for an unknown option. Needs no
-    // display: it creates only a core application.
+    // display: it creates only a core application. On Windows the text goes
+    // to the standard handle when the caller gave one (a pipe or a file:
+    // UTF-8 with CR LF line ends), otherwise to the console the program was
+    // started from (as wide characters, whatever its code page).
     static int answer(Request request, int &argc, char **argv);
 };

@@ -97,3 +97,32 @@ const QMatrix4x4 &stationMatrix()
 {
     return station().matrix;
 }
+
+bool stationMatrixReceived()
+{
+    return station().received;
+}
+
+void resetStationMatrix()
+{
+    station() = StationMatrix();
+}
+
+StationPose stationPose()
+{
+    const double (&m)[4][4] = station().m;
+    StationPose pose;
+    pose.x = m[0][3];
+    pose.y = m[1][3];
+    pose.z = m[2][3];
+    // The image of the instrument's x axis, whether the plane block is a
+    // rotation or a rotation after a reflection.
+    const double fullCircle = 6.283185307179586;
+    double orientation = std::atan2(m[1][0], m[0][0]);
+    if (orientation < 0)
+        orientation += fullCircle;
+    pose.orientation = orientation >= fullCircle ? 0.0 : orientation;
+    pose.scale = std::hypot(m[0][0], m[1][0]);
+    pose.mirrored = m[0][0] * m[1][1] - m[0][1] * m[1][0] < 0;
+    return pose;
+}

@@ -38,3 +38,26 @@ bool logStationMatrix();
 
 // The stored matrix in single precision, for display and tests.
 const QMatrix4x4 &stationMatrix();
+
+// Whether a matrix has been received (without logging it).
+bool stationMatrixReceived();
+
+// Back to the identity, as before any matrix came (a new station).
+void resetStationMatrix();
+
+// The station the stored matrix describes, in the base points' frame: where
+// the instrument's origin lies (x, y, z); the direction of the zero of its
+// horizontal circle (hz = 0), in radians from the frame's X axis towards its
+// Y axis, 0 up to 2 pi; the scale (the length one metre of the instrument's
+// plane gets); and whether the instrument's plane is mirrored against the
+// frame (its horizontal angle counts the other way round), as it is for an
+// instrument counting clockwise in a frame with X east and Y north.
+struct StationPose {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    double orientation = 0.0;
+    double scale = 1.0;
+    bool mirrored = false;
+};
+StationPose stationPose();

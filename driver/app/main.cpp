@@ -10,10 +10,8 @@
 
 int main(int argc, char *argv[])
 {
-    QStringList rawArguments;
-    for (int i = 0; i < argc; ++i)
-        rawArguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine::Request request = CommandLine::request(rawArguments);
+    const CommandLine::Request request =
+        CommandLine::request(CommandLine::systemArguments(argc, argv));
     if (request != CommandLine::Run)
         return CommandLine::answer(request, argc, argv);
 

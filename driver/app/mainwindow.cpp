@@ -21,7 +21,9 @@
 
 #include "basepoints.h"
 #include "client.h"
+#include "dialogplacement.h"
 #include "geometry.h"
+#include "instrumenterrors.h"
 #include "localization.h"
 #include "serialporthandler.h"
 #include "settingsdialog.h"
@@ -55,6 +57,10 @@ MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow
         m_ui.deviceNameEdit->setReadOnly(true);
         fitFieldWidths({{m_ui.deviceNameEdit, deviceName}});
     }
+
+    m_sessionTimer = new QTimer(this);
+    m_sessionTimer->setSingleShot(true);
+    connect(m_sessionTimer, &QTimer::timeout, this, &MainWindow::sessionNotConfirmed);
 
     connectSignals();
     setControlsEnabled(false);
@@ -141,6 +147,40 @@ bool MainWindow::instrumentLinkRunning() const
 void MainWindow::setBasePointMode(bool on)
 {
     basePointMode = on;
+    // Also a link that has not started yet: the mode applies to the
+    // requests queued after it.
+    if (m_serialPortHandler)
+        m_serialPortHandler->setBasePointMode(on);
+}
+
+void MainWindow::prepareInstrumentLink(SerialPortHandler *link)
+{
+    connect(link, &SerialPortHandler::commandFailed, this, &MainWindow::handlerCommandFailed,
+            Qt::QueuedConnection);
+    connect(link, &QThread::finished, this, &MainWindow::instrumentLinkEnded, Qt::QueuedConnection);
+    link->setBasePointMode(basePointMode);
+}
+
+void MainWindow::instrumentLinkEnded()
+{
+    // No reply can come any more; the instrument that comes with the next
+    // link neither measures nor tracks.
+    m_distanceAwaited = false;
+    if (trackingActive)
+        setTrackingState(false);
+    refreshMeasureButton();
+}
+
+bool MainWindow::isMeasuring() const
+{
+    return measurePending || m_distanceAwaited || (m_basePoints && m_basePoints->isMeasuring());
+}
+
+void MainWindow::refreshMeasureButton()
+{
+    const bool measuring = isMeasuring();
+    m_ui.measButton->setEnabled(m_controlsOn && !measuring);
+    m_ui.measButton->setText(measuring ? tr("Measuring...") : tr("Measure"));
 }
 
 void MainWindow::appendLog(const QString &text)
@@ -165,6 +205,7 @@ void MainWindow::retranslate()
         m_ui.trackingButton->setText(tr("Stop"));
     if (m_ui.captureButton->isChecked())
         m_ui.captureButton->setText(tr("To free"));
+    refreshMeasureButton();
     if (m_client)
         setServerStatus(m_ui.serverStatusLabel->isEnabled());
     else
@@ -199,9 +240,13 @@ void MainWindow::connectSignals()
     connect(m_ui.actionDisconnect, &QAction::triggered, this, &MainWindow::closeSerialPort);
     connect(m_ui.actionDisconnect, &QAction::triggered, this, [this] { disconnectFromServer(); });
     connect(m_ui.actionExit, &QAction::triggered, this, &QWidget::close);
-    connect(m_ui.actionSettings, &QAction::triggered, m_settingsDialog, &QDialog::exec);
+    connect(m_ui.actionSettings, &QAction::triggered, this, [this] {
+        placeBeside(m_settingsDialog, this);
+        m_settingsDialog->exec();
+    });
     connect(m_ui.actionAbout, &QAction::triggered, this, [this] { showAboutBox(this); });
     connect(m_ui.basePointsButton, &QToolButton::clicked, m_basePoints, &QWidget::show);
+    connect(m_basePoints, &BasePoints::measuringChanged, this, &MainWindow::refreshMeasureButton);
     connect(m_ui.actionLanguageRu, &QAction::triggered, this, [] {
         if (Localization::instance)
             Localization::instance->setLanguage(QStringLiteral("ru"));
@@ -214,11 +259,13 @@ void MainWindow::connectSignals()
 
 void MainWindow::setControlsEnabled(bool on)
 {
+    m_controlsOn = on;
     for (QWidget *w : std::initializer_list<QWidget *>{
-             m_ui.measButton, m_ui.upButton, m_ui.leftButton, m_ui.rightButton, m_ui.downButton,
+             m_ui.upButton, m_ui.leftButton, m_ui.rightButton, m_ui.downButton,
              m_ui.trackingButton, m_ui.edmModeCombo, m_ui.autoButton, m_ui.captureButton,
              m_ui.basePointsButton})
         w->setEnabled(on);
+    refreshMeasureButton();
     m_ui.actionLaser->setEnabled(on);
     m_ui.actionDisconnect->setEnabled(on);
     m_ui.actionConnect->setEnabled(!on);
@@ -272,6 +319,7 @@ void MainWindow::openSerialPort()
     // Queued like the replies, so it comes after the link's last reply.
     connect(link, &QThread::finished, this, [this, link] { serialLinkFinished(link); },
             Qt::QueuedConnection);
+    prepareInstrumentLink(link);
 
     m_serialPortHandler->queueStartupRequests();
     m_serialPortHandler->start(QThread::InheritPriority);
@@ -366,6 +414,8 @@ void MainWindow::setServerStatus(bool on)
         label->setText(tr("There is no connection to the server"));
         label->setStyleSheet(QStringLiteral("color: red;"));
     }
+    // Without a connection no session confirmation is awaited any more.
+    refreshMeasureButton();
 }
 
 // Deleting the timer also stops it.
@@ -498,9 +548,33 @@ void MainWindow::serverLinkFinished(Client *link)
     delete link;
 }
 
+void MainWindow::handlerCommandFailed(RPC rpc, int code, const QString &text)
+{
+    m_failureMessages.append(qMakePair(text, InstrumentErrors::message(code, text)));
+    if (rpc == BAP_MeasDistanceAngle) {
+        m_distanceAwaited = false;
+        refreshMeasureButton();
+    }
+}
+
+QString MainWindow::takeFailureMessage(const QString &bare)
+{
+    while (!m_failureMessages.isEmpty()) {
+        const QPair<QString, QString> failure = m_failureMessages.takeFirst();
+        if (failure.first == bare)
+            return failure.second;
+    }
+    return bare;
+}
+
 void MainWindow::handlerCommandError(const QString &text)
 {
-    appendLog(text);
+    showCommandError(takeFailureMessage(text));
+}
+
+void MainWindow::showCommandError(const QString &message)
+{
+    appendLog(message);
     showStatus(tr("Command error"));
-    QMessageBox::critical(this, tr("Command error"), text, QMessageBox::Ok);
+    QMessageBox::critical(this, tr("Command error"), message, QMessageBox::Ok);
 }

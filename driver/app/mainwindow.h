@@ -46,7 +46,14 @@ public:
     // The instrument link while its thread runs; otherwise null (logged).
     SerialPortHandler *serialPortHandler();
 
-    // The base points dialog measures base points while on.
+    // Whether each link's thread runs, without a line in the log.
+    bool instrumentLinkRunning() const;
+    bool serverLinkRunning() const;
+
+    // The base points dialog measures base points while on; it follows the
+    // dialog's visibility, with or without an instrument link. The running
+    // instrument link is switched with it, and a link opened later starts in
+    // the mode.
     void setBasePointMode(bool on);
     bool isBasePointMode() const { return basePointMode; }
 
@@ -65,6 +72,14 @@ public:
     Client *serverLink() const { return m_client; }
     QTimer *pollTimer() const { return m_pollTimer; }
     bool isMeasurePending() const { return measurePending; }
+    // A measurement is on its way: from Measure (main window or the base
+    // points dialog) until its reply, its failure, its time-out or the end
+    // of the link, including the wait for the server to accept the session
+    // name. Measure is disabled and says so meanwhile.
+    bool isMeasuring() const;
+    // How long Measure waits for the server to accept a new session name
+    // before it gives up, in ms (default 10 s).
+    void setSessionConfirmTimeout(int ms) { m_sessionTimeoutMs = ms; }
     bool isTrackingActive() const { return trackingActive; }
     bool isLaserOn() const { return laserOn; }
     // True from Disconnect (or the loss of the instrument) until both links
@@ -121,6 +136,24 @@ private:
     // A distance measurement failed in base-point mode: the base points
     // dialog is told if it waits for one, otherwise a command error.
     void handlerBasePointFailed(int code, const QString &text);
+    // Every failed request but the polls, just before its errorResponse or
+    // basePointFailed: keeps the text in words for the box that follows.
+    void handlerCommandFailed(RPC rpc, int code, const QString &text);
+    // The message in words for the bare text of the link's next command
+    // error (the bare text itself if the link said nothing more).
+    QString takeFailureMessage(const QString &bare);
+    void showCommandError(const QString &message);
+    // A new instrument link, before its thread starts: its failures reach
+    // the window, its end is seen, and it takes the base-point mode.
+    void prepareInstrumentLink(SerialPortHandler *link);
+    // An instrument link's thread has finished: what waited for it is over.
+    void instrumentLinkEnded();
+    // Measure's state and text by isMeasuring().
+    void refreshMeasureButton();
+    void sessionNotConfirmed();
+    void setTrackingState(bool on);
+    void setPointField(const QString &name);
+    void showSlopeDistance(double d);
 
     void measureAfterSessionConfirmed();
     void showMeasurementInfo(const QString &sessionName, const QString &groupName,
@@ -132,8 +165,6 @@ private:
     void sendMeasuredPoint(double hz, double v, double d);
     MeasuringPoint pointFromFields(double hz, double v, double d) const;
     void logUnsentPoint(const MeasuringPoint &pt);
-    bool serverLinkRunning() const;
-    bool instrumentLinkRunning() const;
     void showStatus(const QString &text);
 
     // --- observation journal (mainwindow_journal.cpp) ---
@@ -148,6 +179,8 @@ private:
     // closing): its unanswered points become unsent.
     void serverLinkEnded(int connection);
     void sendAgain(const QVector<JournalRecord> &points);
+    // The text of the offer: how many points, and each of them.
+    QString unsentOfferText(const UnsentPoints &unsent) const;
     Journal *m_journal = nullptr;
     // Points waiting for an answer, by the number of the server connection
     // they went to, for every link running or still closing.
@@ -180,6 +213,13 @@ private:
     bool laserOn = false;
     // An arrow button started the motor controller and was not released.
     bool motorRunning = false;
+    bool m_controlsOn = false;      // as setControlsEnabled left them
+    bool m_distanceAwaited = false; // a distance measurement was asked for
+    QTimer *m_sessionTimer = nullptr;
+    int m_sessionTimeoutMs = 10000;
+    // Bare text and message in words of each failure reported by
+    // commandFailed whose errorResponse or basePointFailed is still to come.
+    QList<QPair<QString, QString>> m_failureMessages;
     qint32 serialNumber = 0;
     QString instrumentName;
     // The instrument link after Disconnect (or after it ended by itself)

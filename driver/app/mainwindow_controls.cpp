@@ -83,17 +83,22 @@ void MainWindow::handlerSliderChanged(int value)
 
 void MainWindow::handlerTrckButtonClick()
 {
-    if (!m_serialPortHandler)
-        return;
-    if (!trackingActive) {
-        m_serialPortHandler->enqueue(TMC_QuickDist, {});
-        trackingActive = true;
-        m_ui.trackingButton->setText(tr("Stop"));
-    } else {
-        m_serialPortHandler->enqueue(TMC_DoMeasure, {3, 1});
-        trackingActive = false;
-        m_ui.trackingButton->setText(tr("Tracking"));
+    if (m_serialPortHandler) {
+        if (!trackingActive)
+            m_serialPortHandler->enqueue(TMC_QuickDist, {});
+        else
+            m_serialPortHandler->enqueue(TMC_DoMeasure, {3, 1});
+        trackingActive = !trackingActive;
     }
+    // The click has toggled the button already; it shows the state.
+    setTrackingState(trackingActive);
+}
+
+void MainWindow::setTrackingState(bool on)
+{
+    trackingActive = on;
+    m_ui.trackingButton->setChecked(on);
+    m_ui.trackingButton->setText(on ? tr("Stop") : tr("Tracking"));
 }
 
 void MainWindow::handlerLockButtonClick()

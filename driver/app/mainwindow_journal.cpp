@@ -13,7 +13,9 @@
 #include <QtConcurrent>
 
 #include "client.h"
+#include "geometry.h"
 #include "journal.h"
+#include "pointname.h"
 #include "unsentpoints.h"
 
 #include <algorithm>
@@ -33,10 +35,20 @@ void MainWindow::setUpJournal()
 
 void MainWindow::logPoint(const MeasuringPoint &pt, bool sent)
 {
-    appendLog(tr("%1 / %2 / %3: x = %4, y = %5, z = %6, %7")
-                  .arg(pt.sessionName, pt.groupName, pt.pointName, QString::number(pt.x, 'f', 3),
-                       QString::number(pt.y, 'f', 3), QString::number(pt.z, 'f', 3),
-                       sent ? tr("sent to the server") : tr("not sent, kept in the journal")));
+    QString line = tr("%1 / %2 / %3: x = %4, y = %5, z = %6, %7")
+                       .arg(pt.sessionName, pt.groupName, pt.pointName, QString::number(pt.x, 'f', 3),
+                            QString::number(pt.y, 'f', 3), QString::number(pt.z, 'f', 3),
+                            sent ? tr("sent to the server") : tr("not sent, kept in the journal"));
+    // Once the station is known, also where the point lies among the base
+    // points; the server still gets the instrument's own x, y, z.
+    if (stationMatrixReceived()) {
+        double x = 0.0, y = 0.0, z = 0.0;
+        mapWithStationMatrix(pt.x, pt.y, pt.z, x, y, z);
+        line += tr("; in the base points' frame: X = %1, Y = %2, Z = %3")
+                    .arg(QString::number(x, 'f', 3), QString::number(y, 'f', 3),
+                         QString::number(z, 'f', 3));
+    }
+    appendLog(line);
 }
 
 void MainWindow::logUnsentPoint(const MeasuringPoint &pt)
@@ -47,6 +59,9 @@ void MainWindow::logUnsentPoint(const MeasuringPoint &pt)
 void MainWindow::sendMeasuredPoint(double hz, double v, double d)
 {
     const MeasuringPoint pt = pointFromFields(hz, v, d);
+    // The next point gets the next name at once, answered or not; the
+    // server's proposal replaces it when it comes.
+    setPointField(nextPointName(pt.pointName));
     const bool linked = serverLinkRunning();
     const int edmMode = m_ui.edmModeCombo->currentData().toInt();
     // On disk (as far as the operating system) before the link has it.
@@ -169,11 +184,9 @@ void MainWindow::unsentPointsCollected()
     QMessageBox box(this);
     box.setIcon(QMessageBox::Question);
     box.setWindowTitle(tr("Unsent points"));
-    // "sent" or unsent after a link ended unanswered: the server may have it.
-    box.setText(tr("Points in the journal not confirmed by the server: %1, from the "
-                   "sessions: %2. Send them now?")
-                    .arg(unsent.points.size())
-                    .arg(unsent.sessions().join(QStringLiteral(", "))));
+    // Names are the operator's text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(unsentOfferText(unsent));
     box.setInformativeText(tr("Skipped points are not offered again after a connection. "
                               "Connection > Send unsent points... offers every one of them."));
     QPushButton *send = box.addButton(tr("Send"), QMessageBox::AcceptRole);
@@ -190,6 +203,39 @@ void MainWindow::unsentPointsCollected()
             m_journal->appendState(r.id, r.point, JournalState::Skipped);
         appendLog(tr("Unsent points skipped: %1").arg(unsent.points.size()));
     }
+}
+
+QString MainWindow::unsentOfferText(const UnsentPoints &unsent) const
+{
+    const int shownAtMost = 20;
+    const auto name = [this](const QString &n) { return n.isEmpty() ? tr("(none)") : n; };
+    // "sent" or unsent after a link ended unanswered: the server may have it.
+    QStringList lines{tr("Points in the journal not confirmed by the server: %1. Send them now?")
+                          .arg(unsent.points.size()),
+                      QString()};
+    int flagged = 0;
+    for (const JournalRecord &r : unsent.points) {
+        const bool shared = unsent.sharedNames.contains(r.id);
+        flagged += shared ? 1 : 0;
+        if (lines.size() - 2 >= shownAtMost)
+            continue;
+        const QString when = r.timeUtc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QString point = QStringLiteral("%1 / %2 / %3")
+                                  .arg(name(r.point.sessionName), name(r.point.groupName),
+                                       name(r.point.pointName));
+        lines << (shared ? tr("%1, measured %2 (another point in the journal has this name in "
+                              "this session and group)")
+                         : tr("%1, measured %2"))
+                     .arg(point, when);
+    }
+    if (unsent.points.size() > shownAtMost)
+        lines << tr("and %1 more").arg(unsent.points.size() - shownAtMost);
+    if (flagged > 0)
+        lines << QString()
+              << tr("Points sharing their session, group and name with another point in the "
+                    "journal: %1. The server would file them under the same name.")
+                     .arg(flagged);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void MainWindow::sendAgain(const QVector<JournalRecord> &points)

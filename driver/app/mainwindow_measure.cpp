@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "basepoints.h"
 #include "client.h"
@@ -30,7 +31,8 @@ void MainWindow::handlerTimeout()
 
 void MainWindow::handlerMeasButtonClick()
 {
-    if (!instrumentLinkRunning())
+    // One measurement at a time: its answer names the point.
+    if (!instrumentLinkRunning() || isMeasuring())
         return;
 
     if (basePointMode) {
@@ -52,23 +54,45 @@ void MainWindow::handlerMeasButtonClick()
         showStatus(text);
         appendLog(text);
         m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
+        m_distanceAwaited = true;
+        refreshMeasureButton();
         return;
     }
 
     measurePending = true;
     const QString session = m_ui.sessionEdit->text().trimmed();
-    if (session == m_client->sessionNameValue())
+    if (session == m_client->sessionNameValue()) {
         measureAfterSessionConfirmed();
-    else
+    } else {
         m_client->sendSessionName(session);
+        m_sessionTimer->start(m_sessionTimeoutMs);
+        refreshMeasureButton();
+    }
+}
+
+void MainWindow::sessionNotConfirmed()
+{
+    if (!measurePending)
+        return;
+    measurePending = false;
+    const QString text = tr("The server has not accepted the session name %1 within %2 s: nothing "
+                            "was measured")
+                             .arg(m_ui.sessionEdit->text().trimmed())
+                             .arg((m_sessionTimeoutMs + 999) / 1000);
+    showStatus(text);
+    appendLog(text);
+    refreshMeasureButton();
 }
 
 void MainWindow::measureAfterSessionConfirmed()
 {
     if (!measurePending || !instrumentLinkRunning())
         return;
+    m_sessionTimer->stop();
     m_serialPortHandler->enqueue(BAP_MeasDistanceAngle, {2});
     measurePending = false;
+    m_distanceAwaited = true;
+    refreshMeasureButton();
     // A single measurement ends the instrument's tracking; tracking started
     // from the Tracking button goes on right after it (the link clears the
     // distance in between, so tracking does not file it again).
@@ -121,11 +145,15 @@ void MainWindow::handlerResponseReceived(QPair<RPC, QVariant> pair)
     }
     case TMC_GetSimpleMea: {
         const GetSimpleMea m = qvariant_cast<GetSimpleMea>(pair.second);
+        showSlopeDistance(m.slopeDistance);
         sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
         break;
     }
     case BAP_MeasDistanceAngle: {
         const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
+        m_distanceAwaited = false;
+        refreshMeasureButton();
+        showSlopeDistance(m.slopeDistance);
         sendMeasuredPoint(m.hzAngle, m.vAngle, m.slopeDistance);
         break;
     }
@@ -142,13 +170,20 @@ void MainWindow::handlerReceivedBasePoint(QPair<RPC, QVariant> pair)
     if (pair.first != BAP_MeasDistanceAngle)
         return;
     const MeasDistanceAngle m = qvariant_cast<MeasDistanceAngle>(pair.second);
+    showSlopeDistance(m.slopeDistance);
     m_basePoints->setMeasuredPoint(pointFromFields(m.hzAngle, m.vAngle, m.slopeDistance));
 }
 
 void MainWindow::handlerBasePointFailed(int code, const QString &text)
 {
+    const QString message = takeFailureMessage(text);
     if (!m_basePoints->measurementFailed(text, code))
-        handlerCommandError(text);
+        showCommandError(message);
+}
+
+void MainWindow::showSlopeDistance(double d)
+{
+    m_ui.zEdit->setText(QString::number(d, 'f', 3));
 }
 
 void MainWindow::showMeasurementInfo(const QString &sessionName, const QString &groupName,
@@ -159,6 +194,10 @@ void MainWindow::showMeasurementInfo(const QString &sessionName, const QString &
     if (current.isEmpty())
         shown = QStringLiteral("point");
     else if (pointName == defaultPointName)
+        shown = current;
+    else if (!idsAwaitingAnswer().isEmpty())
+        // A later point still waits for its answer: this proposal follows
+        // an older point than the field's name, which was already advanced.
         shown = current;
     else
         shown = pointName;
@@ -186,6 +225,12 @@ void MainWindow::setGroupField(const QString &name)
     fitFieldWidths({{m_ui.groupEdit, name}});
 }
 
+void MainWindow::setPointField(const QString &name)
+{
+    m_ui.pointNameEdit->setText(name);
+    fitFieldWidths({{m_ui.pointNameEdit, name}});
+}
+
 void MainWindow::handlerErrorClient(ErrorInfo info)
 {
     // Every error the server link reports ends its connection.
@@ -211,6 +256,9 @@ void MainWindow::handlerErrorClient(ErrorInfo info)
         box.setIcon(QMessageBox::NoIcon);
         break;
     }
+    // The operator's answer is not bounded in time.
+    if (info.kind == ErrorInfo::SessionConflict)
+        m_sessionTimer->stop();
     const int answer = box.exec();
 
     if (info.kind != ErrorInfo::SessionConflict)
@@ -229,6 +277,9 @@ void MainWindow::handlerErrorClient(ErrorInfo info)
         name = ok && !typed.trimmed().isEmpty() ? typed.trimmed() : proposed;
     }
 
+    // The new name waits for its confirmation as the first one did.
+    if (measurePending)
+        m_sessionTimer->start(m_sessionTimeoutMs);
     // The link may have ended while the operator was answering.
     if (!serverLinkRunning()) {
         setSessionField(name);

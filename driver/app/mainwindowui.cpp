@@ -23,6 +23,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "entry.h"
+
 namespace {
 
 const char *const groupStyle =
@@ -223,6 +225,7 @@ void MainWindowUi::setupUi(QMainWindow *window)
     measButton->setObjectName(QStringLiteral("measButton"));
     trackingButton = new QToolButton(sessionGroup);
     trackingButton->setObjectName(QStringLiteral("trackingButton"));
+    trackingButton->setCheckable(true); // checked while tracking
     basePointsButton = new QToolButton(sessionGroup);
     basePointsButton->setObjectName(QStringLiteral("basePointsButton"));
     buttonRow->addWidget(measButton);
@@ -243,17 +246,20 @@ void MainWindowUi::setupUi(QMainWindow *window)
     deviceGroup->setStyleSheet(QLatin1String(groupStyle));
     deviceGrid = new QGridLayout(deviceGroup);
 
-    xLabel = new QLabel(QStringLiteral("X"), deviceGroup);
-    yLabel = new QLabel(QStringLiteral("Y"), deviceGroup);
-    zLabel = new QLabel(QStringLiteral("Z"), deviceGroup);
+    xLabel = new QLabel(deviceGroup);
+    yLabel = new QLabel(deviceGroup);
+    zLabel = new QLabel(deviceGroup);
     xEdit = new QLineEdit(deviceGroup);
     xEdit->setObjectName(QStringLiteral("xEdit"));
     yEdit = new QLineEdit(deviceGroup);
     yEdit->setObjectName(QStringLiteral("yEdit"));
     zEdit = new QLineEdit(deviceGroup);
     zEdit->setObjectName(QStringLiteral("zEdit"));
-    for (QLineEdit *e : {xEdit, yEdit, zEdit})
+    for (QLineEdit *e : {xEdit, yEdit, zEdit}) {
         e->setReadOnly(true);
+        // Room for the widest angle.
+        e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("-359° 59′ 59.99″")) + 12);
+    }
     xUnitLabel = new QLabel(deviceGroup);
     yUnitLabel = new QLabel(deviceGroup);
     zUnitLabel = new QLabel(deviceGroup);
@@ -414,9 +420,24 @@ void MainWindowUi::retranslate(QMainWindow *window, bool linkOpen, int serialNum
     // 3. Labels, group titles and buttons.
     speedTitleLabel->setText(tr("Speed:"));
     speedUnitLabel->setText(tr("rad/s"));
-    xUnitLabel->setText(tr("mm"));
-    yUnitLabel->setText(tr("mm"));
-    zUnitLabel->setText(tr("mm"));
+    // The read-out rows: short labels as on the instrument's display, the
+    // full names as tool tips.
+    xLabel->setText(tr("Hz:"));
+    yLabel->setText(tr("V:"));
+    zLabel->setText(tr("SD:"));
+    const QString readOutTips[] = {tr("Horizontal angle"),
+                                   tr("Vertical angle (zenith angle: 0° straight up, 90° level)"),
+                                   tr("Slope distance of the last measurement")};
+    const QList<QWidget *> readOutRows[] = {{xLabel, xEdit, xUnitLabel},
+                                            {yLabel, yEdit, yUnitLabel},
+                                            {zLabel, zEdit, zUnitLabel}};
+    for (int row = 0; row < 3; ++row) {
+        for (QWidget *w : readOutRows[row])
+            w->setToolTip(readOutTips[row]);
+    }
+    xUnitLabel->setText(tr("deg"));
+    yUnitLabel->setText(tr("deg"));
+    zUnitLabel->setText(tr("m"));
     edmModeLabel->setText(tr("Type of measurement:"));
     deviceGroup->setTitle(tr("Device status"));
     basePointsButton->setText(tr("Base points"));
@@ -458,8 +479,10 @@ void MainWindowUi::retranslate(QMainWindow *window, bool linkOpen, int serialNum
 
 void showAboutBox(QWidget *parent)
 {
+    // The version as "Stadiolink --version" prints it.
     QMessageBox::about(parent, QCoreApplication::translate("MainWindow", "About the program"),
                        QCoreApplication::translate(
                            "MainWindow",
-                           "To work with the Leica total station and transfer data to Velmora"));
+                           "To work with the Leica total station and transfer data to Velmora")
+                           + QStringLiteral("\n\n") + CommandLine::versionText().trimmed());
 }

@@ -61,7 +61,7 @@ public:
     QLabel *edmModeLabel = nullptr;         // "Type of measurement:"
     QComboBox *edmModeCombo = nullptr;      // item data: GeoCOM EDM mode 1..14
     QToolButton *measButton = nullptr;
-    QToolButton *trackingButton = nullptr;
+    QToolButton *trackingButton = nullptr;  // checkable, checked while tracking
     QToolButton *basePointsButton = nullptr;
 
     // Group "Device status".
@@ -71,8 +71,8 @@ public:
     QLabel *yLabel = nullptr;
     QLabel *zLabel = nullptr;
     QLineEdit *xEdit = nullptr;   // horizontal angle read-out
-    QLineEdit *yEdit = nullptr;   // vertical angle read-out
-    QLineEdit *zEdit = nullptr;
+    QLineEdit *yEdit = nullptr;   // vertical (zenith) angle read-out
+    QLineEdit *zEdit = nullptr;   // last slope distance, metres
     QLabel *xUnitLabel = nullptr;
     QLabel *yUnitLabel = nullptr;
     QLabel *zUnitLabel = nullptr;
@@ -122,5 +122,6 @@ public:
     static const int edmModeCount = 14;
 };
 
-// The About box: title and text of the program, the window as parent.
+// The About box: title, text and version of the program, the window as
+// parent.
 void showAboutBox(QWidget *parent);

@@ -20,6 +20,8 @@
 #include <cmath>
 
 #include "client.h"
+#include "dialogplacement.h"
+#include "instrumenterrors.h"
 #include "mainwindow.h"
 #include "serialporthandler.h"
 
@@ -108,6 +110,11 @@ BasePoints::BasePoints(QWidget *parent)
     row3->addWidget(m_maxLabel);
     row3->addWidget(m_maxField);
     row3->addStretch();
+    m_stationLabel = new QLabel(this);
+    m_stationLabel->setObjectName(QStringLiteral("stationLabel"));
+    m_stationLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_stationLabel->hide();
+
     auto *row4 = new QHBoxLayout;
     row4->addWidget(m_measureButton);
     row4->addWidget(m_calculateButton);
@@ -121,6 +128,7 @@ BasePoints::BasePoints(QWidget *parent)
     layout->addLayout(row1);
     layout->addLayout(row2);
     layout->addLayout(row3);
+    layout->addWidget(m_stationLabel);
     layout->addLayout(row4);
     layout->addLayout(row5);
 
@@ -203,8 +211,8 @@ void BasePoints::setMeasuredPoint(const MeasuringPoint &pt)
                     .arg(fixed7(pt.x), fixed7(pt.y), fixed7(pt.z)));
         return;
     }
-    m_table->measuring = false;
     m_measureTimer->stop();
+    setMeasuring(false);
 
     BasePointRow *row = m_table->currentRow;
     if (!row) {
@@ -261,14 +269,14 @@ void BasePoints::onMeasureClicked()
     if (m_table->measuring || !m_table->currentRow)
         return;
     MainWindow *w = liveMainWindow();
-    SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr;
+    SerialPortHandler *handler = w && w->instrumentLinkRunning() ? w->serialPortHandler() : nullptr;
     if (!handler) {
         QMessageBox::critical(this, tr("Error"),
                               tr("There is no connection to the instrument: nothing was measured"),
                               QMessageBox::Ok);
         return;
     }
-    m_table->measuring = true;
+    setMeasuring(true);
     m_measureButton->setEnabled(false);
     // The link gives up on a silent instrument by itself and says so; this
     // bound only keeps the dialog from waiting for ever if nothing comes.
@@ -277,30 +285,27 @@ void BasePoints::onMeasureClicked()
     handler->enqueue(BAP_MeasDistanceAngle, QList<QVariant>() << QVariant(2));
 }
 
+bool BasePoints::isMeasuring() const
+{
+    return m_table->measuring;
+}
+
+void BasePoints::setMeasuring(bool on)
+{
+    if (m_table->measuring == on)
+        return;
+    m_table->measuring = on;
+    emit measuringChanged();
+}
+
 void BasePoints::endMeasuring()
 {
-    m_table->measuring = false;
     m_measureTimer->stop();
     // The row stays as it was: unmeasured and, if still selected, ready for
     // another Measure.
     m_measureButton->setEnabled(m_table->currentRow != nullptr);
     m_table->update();
-}
-
-QString BasePoints::returnCodeMeaning(int code)
-{
-    switch (code) {
-    case 1285:
-        return tr("Only the angles were measured, no distance");
-    case 1292:
-        return tr("No distance could be measured: no reflector or target in the line of sight");
-    case 3077:
-        return tr("The instrument did not answer in time");
-    case 8710:
-        return tr("No target was found");
-    default:
-        return QString();
-    }
+    setMeasuring(false);
 }
 
 bool BasePoints::measurementFailed(const QString &reason, int returnCode)
@@ -308,10 +313,10 @@ bool BasePoints::measurementFailed(const QString &reason, int returnCode)
     if (!m_table->measuring)
         return false;
     endMeasuring();
-    const QString meaning = returnCodeMeaning(returnCode);
-    const QString text = tr("%1: nothing was measured")
-                             .arg(meaning.isEmpty() ? reason
-                                                    : QStringLiteral("%1 (%2)").arg(meaning, reason));
+    QString text = tr("%1: nothing was measured").arg(InstrumentErrors::explained(returnCode, reason));
+    const QString advice = InstrumentErrors::advice(returnCode);
+    if (!advice.isEmpty())
+        text += QStringLiteral(". ") + advice;
     logLine(text);
     if (isVisible())
         QMessageBox::warning(this, tr("Error"), text, QMessageBox::Ok);
@@ -411,7 +416,7 @@ void BasePoints::onCalculateClicked()
         return;
     }
     MainWindow *w = liveMainWindow();
-    Client *client = w ? w->client() : nullptr;
+    Client *client = w && w->serverLinkRunning() ? w->client() : nullptr;
     if (!client) {
         QMessageBox::critical(this, tr("Error"),
                               tr("There is no connection to the server: nothing was calculated"),
@@ -492,6 +497,10 @@ void BasePoints::updateResiduals()
         m_minField->setText(fixed7(minD));
         m_maxField->setText(fixed7(maxD));
     }
+    if (stationMatrixReceived()) {
+        showStation();
+        logLine(m_stationLabel->text().replace(QLatin1Char('\n'), QStringLiteral("; ")));
+    }
 
     m_table->updateColumnWidths();
     m_table->update();
@@ -517,6 +526,31 @@ void BasePoints::resizeDialog()
 
     adjustSize();
     setFixedSize(size());
+    if (isVisible() && parentWidget())
+        keepOnScreen(this, parentWidget());
+}
+
+void BasePoints::showStation()
+{
+    if (!stationMatrixReceived())
+        return;
+    const StationPose pose = stationPose();
+    const double toDegrees = 57.29577951308232;
+    const double toGon = 63.66197723675813;
+    QStringList lines;
+    lines << tr("Station: E/X = %1 m, N/Y = %2 m, height = %3 m")
+                 .arg(QString::number(pose.x, 'f', 3), QString::number(pose.y, 'f', 3),
+                      QString::number(pose.z, 'f', 3))
+          << tr("Orientation (the direction of Hz = 0 from the X axis towards Y): %1° = %2 gon")
+                 .arg(QString::number(pose.orientation * toDegrees, 'f', 4),
+                      QString::number(pose.orientation * toGon, 'f', 4));
+    // A fit with the scale held at 1 leaves it at 1 to rounding.
+    if (std::fabs(pose.scale - 1.0) > 1e-9)
+        lines << tr("Scale: %1 (%2 ppm)")
+                     .arg(QString::number(pose.scale, 'f', 8),
+                          QString::number((pose.scale - 1.0) * 1e6, 'f', 1));
+    m_stationLabel->setText(lines.join(QLatin1Char('\n')));
+    m_stationLabel->show();
 }
 
 bool BasePoints::eventFilter(QObject *object, QEvent *event)
@@ -550,25 +584,19 @@ void BasePoints::showEvent(QShowEvent *event)
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_table->stretchColumns(m_scrollArea->width());
     resizeDialog();
-    if (QWidget *p = parentWidget()) {
-        const QPoint c = p->geometry().center();
-        move(c.x() - width() / 2, c.y() - height() / 2);
-    }
-    MainWindow *w = liveMainWindow();
-    if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
-        handler->setBasePointMode(true);
+    if (QWidget *p = parentWidget())
+        placeBeside(this, p);
+    // Measurements are base points while the dialog is shown, whatever link
+    // runs now or later.
+    if (MainWindow *w = liveMainWindow())
         w->setBasePointMode(true);
-    }
 }
 
 void BasePoints::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
-    MainWindow *w = liveMainWindow();
-    if (SerialPortHandler *handler = w ? w->serialPortHandler() : nullptr) {
-        handler->setBasePointMode(false);
+    if (MainWindow *w = liveMainWindow())
         w->setBasePointMode(false);
-    }
 }
 
 void BasePoints::retranslate()
@@ -586,5 +614,6 @@ void BasePoints::retranslate()
     m_maxLabel->setText(tr("Max error:"));
     fitLabelWidths();
     m_rowsLabel->setText(tr("Rows:"));
+    showStation();
     resizeDialog();
 }

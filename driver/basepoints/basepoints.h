@@ -65,6 +65,13 @@ public:
 
     BasePointsTable *table() const { return m_table; }
 
+    // From Measure until the measurement arrives or fails.
+    bool isMeasuring() const;
+
+signals:
+    // isMeasuring() changed.
+    void measuringChanged();
+
 public slots:
     void onMeasureClicked();
     void onCalculateClicked();
@@ -83,7 +90,9 @@ private:
     void noMatrixArrived();
     void endMeasuring();
     void noMeasurementArrived();
-    static QString returnCodeMeaning(int code);
+    void setMeasuring(bool on);
+    // The station of the last matrix: position, orientation, scale.
+    void showStation();
 
     BasePointsTable *m_table = nullptr;
     QScrollArea *m_scrollArea = nullptr;
@@ -99,6 +108,7 @@ private:
     QLineEdit *m_minField = nullptr;
     QLineEdit *m_maxField = nullptr;
     QSpinBox *m_rowsSpin = nullptr;
+    QLabel *m_stationLabel = nullptr; // hidden until a matrix arrives
     QTimer *m_answerTimer = nullptr;
     int m_answerTimeoutMs = 10000;
     QTimer *m_measureTimer = nullptr;

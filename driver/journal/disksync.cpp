@@ -1,5 +1,6 @@
 #include "disksync.h"
 
+#include <cerrno>
 #include <chrono>
 
 #ifdef _WIN32
@@ -30,8 +31,8 @@ void closeDescriptor(int fd)
 
 } // namespace
 
-DiskSync::DiskSync(int intervalMs, std::function<bool(int)> sync)
-    : intervalMs(intervalMs), sync(std::move(sync))
+DiskSync::DiskSync(int intervalMs, std::function<bool(int)> sync, std::function<void(int)> failed)
+    : intervalMs(intervalMs), sync(std::move(sync)), failed(std::move(failed))
 {
     worker = std::thread([this] { run(); });
 }
@@ -57,8 +58,13 @@ bool DiskSync::syncDescriptor(int fd)
 
 void DiskSync::syncOwned(int fd)
 {
-    sync(fd);
+    errno = 0;
+    const bool ok = sync(fd);
+    const int error = errno;
     ++syncs;
+    if (!ok && !failing && failed)
+        failed(error);
+    failing = !ok;
 }
 
 void DiskSync::setDescriptor(int newFd)

@@ -7,6 +7,9 @@
 // writer may close its own at any time, and handing over a new descriptor
 // never waits for a sync in progress. A descriptor handed over is synced
 // once more when it was dirty, then closed, by the thread.
+//
+// A failed sync is told to `failed` (on the thread, with errno) once, and
+// again only after a sync has succeeded meanwhile.
 
 #include <atomic>
 #include <condition_variable>
@@ -18,8 +21,10 @@
 class DiskSync
 {
 public:
-    // `sync` replaces syncDescriptor (tests: a disk that stalls).
-    explicit DiskSync(int intervalMs = 500, std::function<bool(int)> sync = syncDescriptor);
+    // `sync` replaces syncDescriptor (tests: a disk that stalls or fails);
+    // it leaves errno set when it fails.
+    explicit DiskSync(int intervalMs = 500, std::function<bool(int)> sync = syncDescriptor,
+                      std::function<void(int error)> failed = nullptr);
     // Syncs what is pending, then ends the thread (waits for a sync in
     // progress: for the end of the program only).
     ~DiskSync();
@@ -30,7 +35,7 @@ public:
     void setDescriptor(int fd);
     // Data were written to the current descriptor.
     void markDirty() { dirty.store(true, std::memory_order_release); }
-    // Completed syncs (for tests).
+    // Syncs done, failed ones included (for tests).
     int syncCount() const { return syncs.load(); }
 
     // fsync on POSIX, FlushFileBuffers (via _commit) on Windows.
@@ -46,6 +51,8 @@ private:
 
     const int intervalMs;
     const std::function<bool(int)> sync;
+    const std::function<void(int)> failed;
+    bool failing = false; // the last sync failed (thread only)
     std::mutex mutex; // guards fd, retired and quit; never held during a sync
     std::condition_variable wake;
     int fd = -1;                  // owned duplicate

@@ -3,16 +3,25 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include "disksync.h"
+#include "journalfiles.h"
 
 #include <atomic>
+#include <cerrno>
 
-Journal::Journal(const QString &folder, QObject *parent)
+Journal::Journal(const QString &folder, QObject *parent, std::function<bool(int)> syncFunction)
     : QObject(parent), m_folder(folder.isEmpty() ? defaultFolder() : folder),
-      now([] { return QDateTime::currentDateTimeUtc(); }), sync(new DiskSync(500))
+      now([] { return QDateTime::currentDateTimeUtc(); })
 {
+    // On the sync thread: told here on the journal's own.
+    sync.reset(new DiskSync(500, syncFunction ? std::move(syncFunction) : DiskSync::syncDescriptor,
+                            [this](int error) {
+                                QMetaObject::invokeMethod(this, [this, error] { syncFailed(error); },
+                                                          Qt::QueuedConnection);
+                            }));
     // Unique across runs, also of two drivers started in the same millisecond
     // and of two journals of one run.
     static std::atomic<int> journals{0};
@@ -24,6 +33,7 @@ Journal::Journal(const QString &folder, QObject *parent)
 Journal::~Journal()
 {
     closeFile();
+    runLock.reset();
 }
 
 QString Journal::defaultFolder()
@@ -34,13 +44,14 @@ QString Journal::defaultFolder()
 void Journal::setFolder(const QString &folder)
 {
     closeFile();
+    runLock.reset();
     m_folder = folder.isEmpty() ? defaultFolder() : folder;
     failureReported = false;
 }
 
 QString Journal::fileFor(const QDate &day) const
 {
-    return QDir(m_folder).filePath(QStringLiteral("journal-%1.csv").arg(day.toString(Qt::ISODate)));
+    return QDir(m_folder).filePath(JournalFiles::fileName(day, runTag));
 }
 
 QString Journal::appendPoint(const MeasuringPoint &pt, double hzAngle, double vAngle,
@@ -99,6 +110,12 @@ bool Journal::openFor(const QDate &day)
         return false;
     }
     file.setFileName(fileFor(day));
+    if (!runLock) {
+        // Held while this journal lives: other drivers see it running.
+        runLock.reset(new QLockFile(QDir(m_folder).filePath(JournalFiles::lockName(runTag))));
+        runLock->setStaleLockTime(0);
+        runLock->tryLock(0); // without it, others take this run for ended
+    }
     // A line cut short by a power cut must not swallow the next one.
     bool endsInLine = true;
     {
@@ -133,6 +150,12 @@ void Journal::closeFile()
     if (file.isOpen())
         file.close();
     fileDay = QDate();
+}
+
+void Journal::syncFailed(int error)
+{
+    // The system's words, as for a failed write.
+    fail(qt_error_string(error ? error : EIO));
 }
 
 void Journal::fail(const QString &reason)

@@ -1,12 +1,16 @@
 #pragma once
 // The observation journal writer: appends point and state lines
-// (journalrecord.h) to one CSV file per local calendar day in a folder,
-// "journal-YYYY-MM-DD.csv". Each line is handed to the operating system
-// before append returns, so a crash of the program loses nothing appended;
-// a thread of its own syncs the file to the disk at least once a second.
-// The folder is created when missing. A failed write is reported once by
-// writeFailed (again only after a write has succeeded meanwhile); the
-// caller goes on regardless. GUI thread.
+// (journalrecord.h) to one CSV file per local calendar day in a folder.
+// Each journal (each run of the driver) writes files of its own,
+// "journal-YYYY-MM-DD-RUN.csv", and holds the lock "journal-RUN.lock" while
+// it lives (journalfiles.h): two drivers sharing a folder never write one
+// file, and each can tell whether the other is still running. Each line is
+// handed to the operating system before append returns, so a crash of the
+// program loses nothing appended; a thread of its own syncs the file to the
+// disk at least once a second. The folder is created when missing. A failed
+// write or disk sync is reported once by writeFailed (again only after a
+// write, or a sync, has succeeded meanwhile); the caller goes on
+// regardless. GUI thread.
 
 #include <QDateTime>
 #include <QFile>
@@ -19,6 +23,7 @@
 #include "journalrecord.h"
 
 class DiskSync;
+class QLockFile;
 
 class Journal : public QObject
 {
@@ -27,7 +32,9 @@ class Journal : public QObject
 public:
     // The folder of the journal files; Qt's application-data location when
     // empty.
-    explicit Journal(const QString &folder = QString(), QObject *parent = nullptr);
+    // `sync` replaces DiskSync::syncDescriptor (tests: a disk that fails).
+    explicit Journal(const QString &folder = QString(), QObject *parent = nullptr,
+                     std::function<bool(int)> sync = nullptr);
     ~Journal() override;
 
     static QString defaultFolder();
@@ -36,6 +43,8 @@ public:
     void setFolder(const QString &folder);
     // The journal's file for a local calendar day.
     QString fileFor(const QDate &day) const;
+    // This journal's tag: in its file names and at the start of its ids.
+    QString run() const { return runTag; }
 
     // Nothing is written while off (for measuring the driver without it).
     void setEnabled(bool on) { enabled = on; }
@@ -62,6 +71,7 @@ private:
     bool openFor(const QDate &day);
     void fail(const QString &reason);
     void closeFile();
+    void syncFailed(int error);
 
     QString m_folder;
     QFile file;
@@ -72,4 +82,5 @@ private:
     quint64 counter = 0;
     std::function<QDateTime()> now;
     std::unique_ptr<DiskSync> sync;
+    std::unique_ptr<QLockFile> runLock; // in m_folder, taken with the first file
 };

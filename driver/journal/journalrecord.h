@@ -51,3 +51,19 @@ QByteArray encodeJournalRecord(const JournalRecord &record);
 // not a complete record: wrong column count, unknown kind or state, a number
 // that does not parse, an empty id, an unquoted field with a quote.
 bool decodeJournalRecord(const QByteArray &line, JournalRecord *record);
+
+// The same decoding for readers of many lines: the time as milliseconds
+// since the epoch (UTC), and on state lines the names are checked but not
+// kept. Accepts and refuses exactly the lines decodeJournalRecord does.
+struct JournalLine {
+    JournalRecord::Kind kind = JournalRecord::Point;
+    QString id;
+    qint64 timeMs = 0;
+    MeasuringPoint point; // names and coordinates: point lines only
+    double hzAngle = 0.0;
+    double vAngle = 0.0;
+    double slopeDistance = 0.0;
+    int edmMode = 0;
+    JournalState state = JournalState::Unsent;
+};
+bool decodeJournalLine(const char *data, int size, JournalLine *line);

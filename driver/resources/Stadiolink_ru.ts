@@ -67,24 +67,12 @@
         <translation>Имя</translation>
     </message>
     <message>
-        <source>No distance could be measured: no reflector or target in the line of sight</source>
-        <translation>Расстояние не измерено: на линии визирования нет отражателя или цели</translation>
-    </message>
-    <message>
         <source>No station matrix has come from the server within %1 s: the server could not solve with these points or does not answer</source>
         <translation>Сервер не прислал матрицу станции за %1 с: он не смог выполнить расчёт по этим точкам или не отвечает</translation>
     </message>
     <message>
-        <source>No target was found</source>
-        <translation>Цель не найдена</translation>
-    </message>
-    <message>
         <source>Ok</source>
         <translation>Ок</translation>
-    </message>
-    <message>
-        <source>Only the angles were measured, no distance</source>
-        <translation>Измерены только углы, расстояние не измерено</translation>
     </message>
     <message>
         <source>RMS:</source>
@@ -93,10 +81,6 @@
     <message>
         <source>Rows:</source>
         <translation>Строк:</translation>
-    </message>
-    <message>
-        <source>The instrument did not answer in time</source>
-        <translation>Прибор не ответил вовремя</translation>
     </message>
     <message>
         <source>The instrument has not answered within %1 s</source>
@@ -121,6 +105,18 @@
     <message>
         <source>Weight</source>
         <translation>Вес</translation>
+    </message>
+    <message>
+        <source>Orientation (the direction of Hz = 0 from the X axis towards Y): %1° = %2 gon</source>
+        <translation>Ориентирование (направление Hz = 0 от оси X к оси Y): %1° = %2 гон</translation>
+    </message>
+    <message>
+        <source>Scale: %1 (%2 ppm)</source>
+        <translation>Масштаб: %1 (%2 мм/км)</translation>
+    </message>
+    <message>
+        <source>Station: E/X = %1 m, N/Y = %2 m, height = %3 m</source>
+        <translation>Станция: E/X = %1 м, N/Y = %2 м, высота = %3 м</translation>
     </message>
 </context>
 <context>
@@ -242,6 +238,137 @@ Stadiolink --help lists the options.
     <message>
         <source>the instrument&apos;s end closed the connection</source>
         <translation>сторона прибора закрыла соединение</translation>
+    </message>
+</context>
+<context>
+    <name>InstrumentErrors</name>
+    <message>
+        <source>Aim so that only one reflector lies in the search range and try again.</source>
+        <translation>Наведите так, чтобы в области поиска был только один отражатель, и повторите.</translation>
+    </message>
+    <message>
+        <source>Aim the telescope at the reflector (or choose a reflectorless EDM mode for a target without one) and measure again.</source>
+        <translation>Наведите трубу на отражатель (для цели без отражателя выберите безотражательный режим дальномера) и измерьте снова.</translation>
+    </message>
+    <message>
+        <source>Aim the telescope closer to the reflector and try again.</source>
+        <translation>Наведите трубу точнее на отражатель и повторите.</translation>
+    </message>
+    <message>
+        <source>Check that the instrument is levelled and stands firm, then try again.</source>
+        <translation>Проверьте, что прибор отгоризонтирован и стоит устойчиво, и повторите.</translation>
+    </message>
+    <message>
+        <source>Check that the instrument is switched on and its cable is plugged in; if it keeps happening, disconnect and connect again.</source>
+        <translation>Проверьте, что прибор включён и кабель подключён; если ошибка повторяется, отключитесь и подключитесь снова.</translation>
+    </message>
+    <message>
+        <source>Check that the reflector faces the instrument and nothing is in the way, then measure again.</source>
+        <translation>Проверьте, что отражатель обращён к прибору и ничто его не загораживает, и измерьте снова.</translation>
+    </message>
+    <message>
+        <source>Check the baud rate in Settings and the cable; if it keeps happening, disconnect and connect again.</source>
+        <translation>Проверьте скорость порта в настройках и кабель; если ошибка повторяется, отключитесь и подключитесь снова.</translation>
+    </message>
+    <message>
+        <source>Look at the instrument's display for a message and try again.</source>
+        <translation>Посмотрите сообщение на экране прибора и повторите.</translation>
+    </message>
+    <message>
+        <source>No distance could be measured: no reflector or target in the line of sight</source>
+        <translation>Расстояние не измерено: на линии визирования нет отражателя или цели</translation>
+    </message>
+    <message>
+        <source>No target was found</source>
+        <translation>Цель не найдена</translation>
+    </message>
+    <message>
+        <source>Only the angles were measured, no distance</source>
+        <translation>Измерены только углы, расстояние не измерено</translation>
+    </message>
+    <message>
+        <source>Press Capture to switch the target lock on, then try again.</source>
+        <translation>Нажмите «Захват», чтобы включить захват цели, и повторите.</translation>
+    </message>
+    <message>
+        <source>Release the arrow buttons, wait until the instrument stands still and try again.</source>
+        <translation>Отпустите кнопки со стрелками, дождитесь остановки прибора и повторите.</translation>
+    </message>
+    <message>
+        <source>Several targets are in the search range</source>
+        <translation>В области поиска несколько целей</translation>
+    </message>
+    <message>
+        <source>The angles could not be measured</source>
+        <translation>Не удалось измерить углы</translation>
+    </message>
+    <message>
+        <source>The automatic aiming ran out of time</source>
+        <translation>Автоматическое наведение не уложилось во время</translation>
+    </message>
+    <message>
+        <source>The distance signal is too weak or disturbed</source>
+        <translation>Сигнал дальномера слишком слаб или искажён</translation>
+    </message>
+    <message>
+        <source>The instrument aborted the request</source>
+        <translation>Прибор прервал выполнение запроса</translation>
+    </message>
+    <message>
+        <source>The instrument could not carry out the request</source>
+        <translation>Прибор не смог выполнить запрос</translation>
+    </message>
+    <message>
+        <source>The instrument did not answer in time</source>
+        <translation>Прибор не ответил вовремя</translation>
+    </message>
+    <message>
+        <source>The instrument does not offer this request</source>
+        <translation>Прибор не поддерживает этот запрос</translation>
+    </message>
+    <message>
+        <source>The instrument is busy</source>
+        <translation>Прибор занят</translation>
+    </message>
+    <message>
+        <source>The instrument refused a value of the request</source>
+        <translation>Прибор отклонил значение в запросе</translation>
+    </message>
+    <message>
+        <source>The instrument reports an unspecified error</source>
+        <translation>Прибор сообщает о неопределённой ошибке</translation>
+    </message>
+    <message>
+        <source>The instrument's answer could not be read</source>
+        <translation>Не удалось прочитать ответ прибора</translation>
+    </message>
+    <message>
+        <source>The measurement is not fully corrected: the instrument may not be levelled</source>
+        <translation>Измерение выполнено без полной коррекции: возможно, прибор не отгоризонтирован</translation>
+    </message>
+    <message>
+        <source>The motors are busy</source>
+        <translation>Моторы заняты</translation>
+    </message>
+    <message>
+        <source>The motors are not ready for this request</source>
+        <translation>Моторы не готовы к этому запросу</translation>
+    </message>
+    <message>
+        <source>The motors or the automatic aiming failed</source>
+        <translation>Сбой моторов или автоматического наведения</translation>
+    </message>
+    <message>
+        <source>The target lock is not switched on</source>
+        <translation>Захват цели не включён</translation>
+    </message>
+    <message>
+        <source>This instrument may not support the request; check its firmware.</source>
+        <translation>Возможно, этот прибор не поддерживает запрос; проверьте его прошивку.</translation>
+    </message>
+    <message>
+        <source>Wait a moment until the instrument is ready and try again.</source>
+        <translation>Подождите, пока прибор будет готов, и повторите.</translation>
     </message>
 </context>
 <context>
@@ -442,10 +569,6 @@ Stadiolink --help lists the options.
         <translation>не отправлена, сохранена в журнале</translation>
     </message>
     <message>
-        <source>Points in the journal not confirmed by the server: %1, from the sessions: %2. Send them now?</source>
-        <translation>Точек в журнале без подтверждения сервера: %1, из сессий: %2. Отправить их сейчас?</translation>
-    </message>
-    <message>
         <source>Points not confirmed by the server, kept as unsent in the journal: %1</source>
         <translation>Точки без подтверждения сервера сохранены в журнале как неотправленные: %1</translation>
     </message>
@@ -594,10 +717,6 @@ Stadiolink --help lists the options.
         <translation>Тип измерения:</translation>
     </message>
     <message>
-        <source>mm</source>
-        <translation>мм</translation>
-    </message>
-    <message>
         <source>rad/s</source>
         <translation>рад/с</translation>
     </message>
@@ -608,6 +727,74 @@ Stadiolink --help lists the options.
     <message>
         <source>Unsent points skipped: %1</source>
         <translation>Пропущено неотправленных точек: %1</translation>
+    </message>
+    <message>
+        <source>%1, measured %2</source>
+        <translation>%1, измерена %2</translation>
+    </message>
+    <message>
+        <source>%1, measured %2 (another point in the journal has this name in this session and group)</source>
+        <translation>%1, измерена %2 (в журнале есть другая точка с этим именем в той же сессии и группе)</translation>
+    </message>
+    <message>
+        <source>(none)</source>
+        <translation>(нет)</translation>
+    </message>
+    <message>
+        <source>; in the base points' frame: X = %1, Y = %2, Z = %3</source>
+        <translation>; в системе базовых точек: X = %1, Y = %2, Z = %3</translation>
+    </message>
+    <message>
+        <source>Hz:</source>
+        <translation>Hz:</translation>
+    </message>
+    <message>
+        <source>Measuring...</source>
+        <translation>Измерение...</translation>
+    </message>
+    <message>
+        <source>Points in the journal not confirmed by the server: %1. Send them now?</source>
+        <translation>Точек в журнале без подтверждения сервера: %1. Отправить их сейчас?</translation>
+    </message>
+    <message>
+        <source>Points sharing their session, group and name with another point in the journal: %1. The server would file them under the same name.</source>
+        <translation>Точек, у которых сессия, группа и имя совпадают с другой точкой журнала: %1. Сервер сохранит их под тем же именем.</translation>
+    </message>
+    <message>
+        <source>SD:</source>
+        <translation>Накл.:</translation>
+    </message>
+    <message>
+        <source>The server has not accepted the session name %1 within %2 s: nothing was measured</source>
+        <translation>Сервер не принял имя сессии %1 за %2 с: измерение не выполнено</translation>
+    </message>
+    <message>
+        <source>V:</source>
+        <translation>V:</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>и ещё %1</translation>
+    </message>
+    <message>
+        <source>deg</source>
+        <translation>град</translation>
+    </message>
+    <message>
+        <source>m</source>
+        <translation>м</translation>
+    </message>
+    <message>
+        <source>Horizontal angle</source>
+        <translation>Горизонтальный угол</translation>
+    </message>
+    <message>
+        <source>Vertical angle (zenith angle: 0° straight up, 90° level)</source>
+        <translation>Вертикальный угол (зенитное расстояние: 0° — зенит, 90° — горизонт)</translation>
+    </message>
+    <message>
+        <source>Slope distance of the last measurement</source>
+        <translation>Наклонное расстояние последнего измерения</translation>
     </message>
 </context>
 <context>

@@ -36,14 +36,10 @@ const Message messages[] = {
     {"BasePoints", "Min error:"},
     {"BasePoints", "More than two points must be included in the calculation"},
     {"BasePoints", "Name"},
-    {"BasePoints", "No distance could be measured: no reflector or target in the line of sight"},
     {"BasePoints", "No station matrix has come from the server within %1 s: the server could not solve with these points or does not answer"},
-    {"BasePoints", "No target was found"},
     {"BasePoints", "Ok"},
-    {"BasePoints", "Only the angles were measured, no distance"},
     {"BasePoints", "RMS:"},
     {"BasePoints", "Rows:"},
-    {"BasePoints", "The instrument did not answer in time"},
     {"BasePoints", "The instrument has not answered within %1 s"},
     {"BasePoints", "There is no connection to the instrument: nothing was measured"},
     {"BasePoints", "There is no connection to the server: nothing was calculated"},
@@ -80,6 +76,11 @@ const Message messages[] = {
      "  STADIOLINK_SERIAL_PORTS  serial ports that Settings offers before the ports\n"
      "                           found, separated by \"%1\"; the first is chosen.\n"},
     {"CommandLine", "Stadiolink: unknown option %1\nStadiolink --help lists the options.\n"},
+    // Failed instrument requests, in words (the main window and the base points dialog).
+    {"InstrumentErrors", "No distance could be measured: no reflector or target in the line of sight"},
+    {"InstrumentErrors", "No target was found"},
+    {"InstrumentErrors", "Only the angles were measured, no distance"},
+    {"InstrumentErrors", "The instrument did not answer in time"},
     {"Journal", "Journal %1, line %2 is damaged and was skipped"},
     {"Journal", "The observation journal %1 cannot be written: %2"},
     {"Journal", "the folder cannot be created"},
@@ -152,12 +153,12 @@ const Message messages[] = {
     {"MainWindow", "To work with the Leica total station and transfer data to Velmora"},
     {"MainWindow", "Tracking"},
     {"MainWindow", "Type of measurement:"},
-    {"MainWindow", "mm"},
+    {"MainWindow", "m"},
     {"MainWindow", "rad/s"},
     // The observation journal's lines, offer and menu entry.
     {"MainWindow", "%1 / %2 / %3: x = %4, y = %5, z = %6, %7"},
     {"MainWindow", "Later"},
-    {"MainWindow", "Points in the journal not confirmed by the server: %1, from the sessions: %2. Send them now?"},
+    {"MainWindow", "Points in the journal not confirmed by the server: %1. Send them now?"},
     {"MainWindow", "Points not confirmed by the server, kept as unsent in the journal: %1"},
     {"MainWindow", "Points sent again from the journal: %1 of %2"},
     {"MainWindow", "Send"},
@@ -256,7 +257,8 @@ private slots:
         QCOMPARE(int(sizeof(messages) / sizeof(messages[0])), 155);
         QCOMPARE(perContext.value("MainWindow"), 85);
         QCOMPARE(perContext.value("Journal"), 3);
-        QCOMPARE(perContext.value("BasePoints"), 28);
+        QCOMPARE(perContext.value("BasePoints"), 24);
+        QCOMPARE(perContext.value("InstrumentErrors"), 4);
         QCOMPARE(perContext.value("SettingsDialog"), 18);
         QCOMPARE(perContext.value("Client"), 12);
         QCOMPARE(perContext.value("CommandLine"), 2);
@@ -289,7 +291,7 @@ private slots:
             {"SerialPortHandler", "Unexpected type of QVariant: %1", "Неожиданный тип QVariant: %1"},
             {"MainWindow", "Device name:", "Имя девайса:"},
             {"MainWindow", "IR Fast", "Быстрый"},
-            {"MainWindow", "mm", "мм"},
+            {"MainWindow", "m", "м"},
             {"MainWindow", "rad/s", "рад/с"},
             {"MainWindow", "Stadiolink Driver", "Драйвер Stadiolink"},
         };

@@ -171,11 +171,11 @@ private slots:
         QToolButton *b = w->ui().trackingButton;
         b->click();
         QCOMPARE(b->text(), QStringLiteral("Stop"));
-        QVERIFY(w->isTrackingActive());
+        QVERIFY(w->isTrackingActive() && b->isChecked());
         QCOMPARE(waitForCommands(1), QStringList({QStringLiteral("%R1Q,2117:")}));
         b->click();
         QCOMPARE(b->text(), QStringLiteral("Tracking"));
-        QVERIFY(!w->isTrackingActive());
+        QVERIFY(!w->isTrackingActive() && !b->isChecked());
         // The tracking stop is the last DoMeasure; before it, the link may
         // have cleared delivered distances with the same request.
         QElapsedTimer clock;

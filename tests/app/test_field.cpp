@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTranslator>
 #include <QtTest>
 
 #include <memory>
@@ -25,6 +26,7 @@
 #include "geocom.h"
 #include "mainwindow.h"
 #include "ptypeer.h"
+#include "resources.h"
 #include "test_mainwindow_support.h"
 
 namespace {
@@ -132,7 +134,8 @@ struct Server {
     }
 };
 
-// Answers every "Command error" box with Ok and keeps its text.
+// Answers every "Command error" box (in the current language) with Ok and
+// keeps its text.
 class CommandErrors : public QObject
 {
 public:
@@ -141,7 +144,8 @@ public:
         timer.setInterval(20);
         connect(&timer, &QTimer::timeout, this, [this] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (box && box->isVisible() && box->windowTitle() == QLatin1String("Command error")) {
+            if (box && box->isVisible()
+                && box->windowTitle() == QCoreApplication::translate("MainWindow", "Command error")) {
                 texts << box->text();
                 box->button(QMessageBox::Ok)->click();
             }
@@ -220,6 +224,9 @@ private slots:
 
         w->ui().measButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(sim.count(kMeasure) == 1, kGenerous);
+        // Measure shows that it measures until the distance is filed.
+        QVERIFY(!w->ui().measButton->isEnabled());
+        QCOMPARE(w->ui().measButton->text(), QStringLiteral("Measuring..."));
         QList<double> stalls;
         stalls << blockedIn([&] { w->ui().actionLaser->trigger(); });
         stalls << blockedIn([&] { emit w->ui().leftButton->pressed(); });
@@ -238,6 +245,8 @@ private slots:
         QCOMPARE(sim.requests().constLast(), kMeasure);
 
         QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S|G|P1")}, kGenerous);
+        QTRY_VERIFY(w->ui().measButton->isEnabled());
+        QCOMPARE(w->ui().measButton->text(), QStringLiteral("Measure"));
         // The requests follow in the order clicked, after the distance's clear.
         QTRY_VERIFY_WITH_TIMEOUT(sim.count(QStringLiteral("%R1Q,1004:0")) == 2, kGenerous);
         QStringList after;
@@ -254,9 +263,11 @@ private slots:
         QCOMPARE(server.filed().size(), 1);
     }
 
-    void failedFirstMeasurementThenRetry()
+    // Two failed measurements, said in words in English and in Russian, then
+    // one that is filed.
+    void failedMeasurementsThenRetry()
     {
-        FieldInstrument sim({QStringLiteral("--fault"), QStringLiteral("17017:error=1292:1")});
+        FieldInstrument sim({QStringLiteral("--fault"), QStringLiteral("17017:error=1292:2")});
         Server server;
         QVERIFY(sim.isReady() && server.start());
         connectWindow(sim, server, QStringLiteral("S1"));
@@ -264,27 +275,59 @@ private slots:
         CommandErrors errors;
         w->ui().sessionEdit->setText(QStringLiteral("S2"));
         w->ui().measButton->click();
-        QTRY_COMPARE_WITH_TIMEOUT(errors.texts, QStringList{QStringLiteral("Command error 17017: error code 1292")},
-                                  kGenerous);
+        QVERIFY(!w->ui().measButton->isEnabled());
+        const QString english = QStringLiteral(
+            "No distance could be measured: no reflector or target in the line of sight (Command error "
+            "17017: error code 1292). Aim the telescope at the reflector (or choose a reflectorless EDM "
+            "mode for a target without one) and measure again.");
+        QTRY_COMPARE_WITH_TIMEOUT(errors.texts, QStringList{english}, kGenerous);
+        QVERIFY(logText(*w).contains(english));
+        QVERIFY(w->ui().measButton->isEnabled());   // the failure ends the measurement
+
+        stadiolinkInitResources();
+        QTranslator russian;
+        QVERIFY(russian.load(QStringLiteral(":/translations/Stadiolink_ru.qm")));
+        QCoreApplication::installTranslator(&russian);
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(errors.texts.size(), 2, kGenerous);
+        QCoreApplication::removeTranslator(&russian);
+        QCOMPARE(errors.texts[1],
+                 QStringLiteral("Расстояние не измерено: на линии визирования нет отражателя или цели "
+                                "(Ошибка команды 17017: код ошибки 1292). Наведите трубу на отражатель "
+                                "(для цели без отражателя выберите безотражательный режим дальномера) и "
+                                "измерьте снова."));
+
         w->ui().measButton->click();
         QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S2|G|P1")}, kGenerous);
         QTRY_COMPARE(w->ui().sessionEdit->text(), QStringLiteral("S2"));
-        QCOMPARE(sim.count(kMeasure), 2);
+        QCOMPARE(sim.count(kMeasure), 3);
         QTest::qWait(500);
         QCOMPARE(server.filed().size(), 1);
     }
 
+    // The port vanishes while the instrument tracks and measures.
     void portVanishesMidSession()
     {
-        std::unique_ptr<FieldInstrument> sim(new FieldInstrument);
+        // The distance never comes, and tracking delivers none.
+        std::unique_ptr<FieldInstrument> sim(new FieldInstrument(
+            {QStringLiteral("--measure-delay"), QStringLiteral("600000"), QStringLiteral("--track-interval"),
+             QStringLiteral("600000")}));
         Server server;
         QVERIFY(sim->isReady() && server.start());
         connectWindow(*sim, server, QStringLiteral("S"));
         const QString port = sim->portName();
+        w->ui().trackingButton->click();
+        QVERIFY(w->ui().trackingButton->isChecked());
+        w->ui().measButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->count(kMeasure) == 1, kGenerous);
 
         sim->vanish();
         QTRY_VERIFY_WITH_TIMEOUT(!w->serialLink(), kGenerous);
         verifyClosed();
+        // Neither the measurement nor the tracking outlives the link.
+        QVERIFY(!w->isMeasuring() && !w->isTrackingActive());
+        QVERIFY(!w->ui().trackingButton->isChecked());
+        QCOMPARE(w->ui().trackingButton->text(), QStringLiteral("Tracking"));
         const QString lost = QStringLiteral("The instrument was lost: Port error %1: the port is gone").arg(port);
         QVERIFY2(statusText(*w).startsWith(lost), qPrintable(statusText(*w)));
         QVERIFY2(logText(*w).contains(lost), qPrintable(logText(*w)));
@@ -296,6 +339,7 @@ private slots:
         w->ui().actionConnect->trigger();
         QVERIFY(w->serialLink() && w->serverLink());
         QTRY_COMPARE(w->ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+        QVERIFY(w->ui().measButton->isEnabled());
         w->ui().measButton->click();
         QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S|G|P1")}, kGenerous);
     }
@@ -405,7 +449,10 @@ private slots:
         // requests get through and the distance poll runs (the bound only
         // catches a hang).
         QTRY_VERIFY_WITH_TIMEOUT(sim.count(QStringLiteral("%R1Q,2108:0,1")) >= 2, kHang);
-        QTRY_VERIFY(errors.texts.contains(QStringLiteral("Command error 5003: error code 3077")));
+        QTRY_VERIFY(errors.texts.contains(QStringLiteral(
+            "The instrument did not answer in time (Command error 5003: error code 3077). Check that the "
+            "instrument is switched on and its cable is plugged in; if it keeps happening, disconnect "
+            "and connect again.")));
         // The window stays responsive; Disconnect ends the link promptly.
         QVERIFY(blockedIn([&] { w->ui().actionLaser->trigger(); }) < 20);
         QVERIFY(blockedIn([&] { w->ui().actionDisconnect->trigger(); }) < 20);

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "geometry.h"
+#include "pointname.h"
 
 namespace {
 struct Xyz {
@@ -184,6 +185,25 @@ private slots:
         // The single-precision copy is there for display.
         QCOMPARE(stationMatrix()(0, 3), float(tx));
         QVERIFY(logStationMatrix());
+    }
+
+    void nextPointNameCountsOnTheTrailingNumber_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("number") << "OFF1" << "OFF2";
+        QTest::newRow("carry") << "OFF9" << "OFF10";
+        QTest::newRow("width kept") << "P09" << "P10";
+        QTest::newRow("longer than any integer") << "K99999999999999999999" << "K100000000000000000000";
+        QTest::newRow("no number") << "K" << "K1";
+        QTest::newRow("not ASCII digits") << QString::fromUtf8("T\u0663") << QString::fromUtf8("T\u06631");
+        QTest::newRow("empty") << "" << "1";
+    }
+    void nextPointNameCountsOnTheTrailingNumber()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, next);
+        QCOMPARE(nextPointName(name), next);
     }
 
     void logWritesThreeRowsOfTheRotationPart()

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -139,7 +140,9 @@ private slots:
             ModalAnswer offer(clickText(QStringLiteral("Later")));
             w.ui().actionConnect->trigger();
             QTRY_VERIFY(offer.done);
-            QVERIFY2(offer.text.contains(QStringLiteral(": 1, from the sessions: S1.")), qPrintable(offer.text));
+            QVERIFY2(offer.text.startsWith(QStringLiteral("Points in the journal not confirmed by the server: 1. "
+                                                          "Send them now?\n\nS1 / G / P1, measured ")),
+                     qPrintable(offer.text));
         }
         QVERIFY(logText(w).contains(QStringLiteral("line 3 is damaged and was skipped")));
         QTest::qWait(300);
@@ -174,6 +177,57 @@ private slots:
         QCOMPARE(server.ofType(3).size(), 2);
         w.ui().actionDisconnect->trigger();
         QVERIFY(unexpected.seen.isEmpty());
+    }
+
+    // Offline every Measure gets a name of its own; the offer lists the
+    // points by name and time and flags a name the journal holds twice.
+    void offlinePointsGetTheirOwnNamesAndAreOfferedByName()
+    {
+        Instrument sim;
+        QVERIFY(sim.isReady());
+        ScriptServer server;
+        MainWindow w;
+        chooseLinks(w, sim.portName(), deadPort());
+        setNames(w, "", "OFF1");   // no session name
+        {
+            ModalAnswer refused(clickButton(QMessageBox::Ok));
+            w.ui().actionConnect->trigger();
+            QVERIFY(refused.done);
+        }
+        const auto measure = [&](const char *next) {
+            QTRY_VERIFY(w.ui().measButton->isEnabled());
+            w.ui().measButton->click();
+            QTRY_COMPARE(w.ui().pointNameEdit->text(), QString::fromUtf8(next));
+        };
+        measure("OFF2");
+        measure("OFF3");
+        w.ui().pointNameEdit->setText(QStringLiteral("OFF1"));   // typed again
+        measure("OFF2");
+        w.ui().actionDisconnect->trigger();
+        QTRY_VERIFY(!w.isClosing());
+
+        w.settingsDialog()->serverPortEdit()->setText(QString::number(server.port()));
+        ModalAnswer offer(clickText(QStringLiteral("Send")));
+        w.ui().actionConnect->trigger();
+        QTRY_VERIFY(offer.done);
+        const QStringList lines = offer.text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[0], QStringLiteral("Points in the journal not confirmed by the server: 3. Send them now?"));
+        const QString flag = QStringLiteral(" (another point in the journal has this name in this session and group)");
+        const QRegularExpression listed(QStringLiteral("^\\(none\\) / G / (OFF\\d), measured "
+                                                       "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(.*)$"));
+        const char *names[] = {"OFF1", "OFF2", "OFF1"};
+        for (int i = 0; i < 3; ++i) {
+            const QRegularExpressionMatch m = listed.match(lines[2 + i]);
+            QVERIFY2(m.hasMatch(), qPrintable(lines[2 + i]));
+            QCOMPARE(m.captured(1), QString::fromUtf8(names[i]));
+            QCOMPARE(m.captured(2), i == 1 ? QString() : flag);
+        }
+        QCOMPARE(lines[6], QStringLiteral("Points sharing their session, group and name with another point in "
+                                          "the journal: 2. The server would file them under the same name."));
+        QTRY_COMPARE(server.ofType(3).size(), 3);
+        QCOMPARE(server.ofType(3).at(1).texts, QStringList({"", "G", "OFF2"}));
+        w.ui().actionDisconnect->trigger();
     }
 
     void unansweredPointBecomesUnsentWhenTheLinkDrops()
@@ -293,7 +347,7 @@ private slots:
         w.handlerResponseReceived(distance(11.0));
         QCOMPARE(logText(w).count(QStringLiteral("The observation journal ")), 1);
         QCOMPARE(logText(w).count(QStringLiteral(", not sent, kept in the journal")), 2);
-        QVERIFY(logText(w).contains(QStringLiteral("S / G / P: x = 11.000, y = 0.000, z = 0.000")));
+        QVERIFY(logText(w).contains(QStringLiteral("S / G / P1: x = 11.000, y = 0.000, z = 0.000")));
     }
 
     void recordSurvivesAHardKill()

@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <QTranslator>
 
+#include "entry.h"
 #include "mainwindowui.h"
 #include "resources.h"
 
@@ -104,7 +105,8 @@ private slots:
         QCOMPARE(at(d, 2, 1), ui.zEdit);
         QCOMPARE(at(d, 0, 4), ui.speedSlider);
         QVERIFY(ui.xEdit->isReadOnly() && ui.yEdit->isReadOnly() && ui.zEdit->isReadOnly());
-        QCOMPARE(ui.xLabel->text(), QStringLiteral("X"));
+        QCOMPARE(ui.xLabel->text(), QStringLiteral("Hz:"));
+        QCOMPARE(ui.zUnitLabel->text(), QStringLiteral("m"));
 
         QGridLayout *a = ui.arrowGrid;
         QCOMPARE(at(a, 0, 1), ui.upButton);
@@ -248,14 +250,16 @@ private slots:
         ui.retranslate(&w.main);
         QCOMPARE(w.main.windowTitle(), QStringLiteral("Драйвер Stadiolink"));
         QCOMPARE(ui.deviceNameLabel->text(), QStringLiteral("Имя девайса:"));
-        QCOMPARE(ui.xUnitLabel->text(), QStringLiteral("мм"));
+        QCOMPARE(ui.xUnitLabel->text(), QStringLiteral("град"));
+        QCOMPARE(ui.zLabel->text(), QStringLiteral("Накл.:"));
+        QCOMPARE(ui.zLabel->toolTip(), QStringLiteral("Наклонное расстояние последнего измерения"));
         QCOMPARE(ui.speedUnitLabel->text(), QStringLiteral("рад/с"));
         // Only the first word of the Settings action is translated.
         QCOMPARE(ui.actionSettings->text(), QStringLiteral("Настройки COM"));
         QCOMPARE(ui.settingsMenu->title(), QStringLiteral("Настройки"));
         QCOMPARE(ui.actionLanguageRu->text(), QStringLiteral("Русский"));
         QCOMPARE(ui.actionLanguageEn->text(), QStringLiteral("English"));
-        QCOMPARE(ui.xLabel->text(), QStringLiteral("X"));
+        QCOMPARE(ui.xLabel->text(), QStringLiteral("Hz:"));
     }
 
     void readOutsShowDashesWithoutALinkAndLinkValuesWithOne()
@@ -315,8 +319,8 @@ private slots:
         });
         showAboutBox(&parent);
         QCOMPARE(title, QStringLiteral("About the program"));
-        QCOMPARE(text,
-                 QStringLiteral("To work with the Leica total station and transfer data to Velmora"));
+        QCOMPARE(text, QStringLiteral("To work with the Leica total station and transfer data to Velmora\n\n")
+                           + CommandLine::versionText().trimmed());
         QCOMPARE(boxParent, &parent);
     }
 };

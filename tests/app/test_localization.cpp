@@ -4,10 +4,13 @@
 #include <QtTest>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
+#include <QTimer>
 #include <QTranslator>
 
 #include "basepoints.h"
@@ -214,6 +217,28 @@ private slots:
         QVERIFY2(app.exitCode() == exitCode, qPrintable(out + err));
         QVERIFY2(out.contains(stdoutHas) && (stdoutHas.isEmpty() || err.isEmpty()), qPrintable(out + err));
         QVERIFY2(err.contains(stderrHas) && (stderrHas.isEmpty() || out.isEmpty()), qPrintable(out + err));
+    }
+
+    // Help > About shows the version that --version prints.
+    void aboutShowsTheVersionOfTheCommandLine()
+    {
+        QProcess app;
+        app.start(qEnvironmentVariable("STADIOLINK_BIN_DIR") + QStringLiteral("/driver/app/Stadiolink"),
+                  {QStringLiteral("--version")});
+        QVERIFY(app.waitForFinished(60000));
+        const QString version = QString::fromUtf8(app.readAllStandardOutput()).trimmed();
+        QVERIFY2(version.startsWith(QStringLiteral("Stadiolink ")), qPrintable(version));
+        QString text;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                text = box->text();
+                box->accept();
+            }
+        });
+        poll.start(20);
+        child<QAction>("actionAbout")->trigger();
+        QVERIFY2(text.endsWith(QStringLiteral("\n\n") + version), qPrintable(text));
     }
 
     void onlyAFirstArgumentThatLooksLikeAnOptionIsOne()

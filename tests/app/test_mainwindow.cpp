@@ -3,12 +3,14 @@
 // read-outs, the failure rows and the orderly close.
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -18,6 +20,7 @@
 
 #include <algorithm>
 
+#include "basepoints.h"
 #include "client.h"
 #include "mainwindow.h"
 #include "serialporthandler.h"
@@ -316,12 +319,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(first.done && second.done, 5000);
         QCOMPARE(first.title, QStringLiteral("Command error"));
         QCOMPARE(second.title, QStringLiteral("Command error"));
-        QCOMPARE(QSet<QString>({first.text, second.text}),
-                 QSet<QString>({QStringLiteral("Command error 18007: error code 1285"),
-                                QStringLiteral("Command error 9013: error code 8714")}));
+        // In words, with the bare code kept in the box and the log.
+        const QString refused = QStringLiteral(
+            "Only the angles were measured, no distance (Command error 18007: error code 1285). Aim "
+            "the telescope at the reflector (or choose a reflectorless EDM mode for a target "
+            "without one) and measure again.");
+        const QString notLocked = QStringLiteral(
+            "The target lock is not switched on (Command error 9013: error code 8714). Press "
+            "Capture to switch the target lock on, then try again.");
+        QCOMPARE(QSet<QString>({first.text, second.text}), QSet<QString>({refused, notLocked}));
         QCOMPARE(statusText(w), QStringLiteral("Command error"));
-        QVERIFY(logText(w).contains(QStringLiteral("Command error 18007: error code 1285\n"
-                                                   "Command error 9013: error code 8714")));
+        QVERIFY(logText(w).contains(refused + QStringLiteral("\n") + notLocked));
         const QStringList sent = sim.commands();
         const int lockOn = sent.indexOf(QStringLiteral("%R1Q,18007:1"));
         QVERIFY(lockOn >= 0);
@@ -385,6 +393,40 @@ private slots:
         QVERIFY(w.serverLink());
         w.ui().actionDisconnect->trigger();
         verifyClosedState(w);
+    }
+
+    // The settings and base points dialogs open wholly on the screen,
+    // beside the window where there is room, wherever the window stands.
+    void dialogsOpenOnTheScreen()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect area = w.screen()->availableGeometry();
+        BasePoints *basePoints = w.basePointsDialog();
+        // The settings dialog is modal: measured and closed once it shows.
+        QRect settings;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (QWidget *d = QApplication::activeModalWidget()) {
+                settings = d->frameGeometry();
+                qobject_cast<QDialog *>(d)->reject();
+            }
+        });
+        poll.start(20);
+        for (const QPoint &at : {QPoint(area.left() - 91, area.top() + 40),
+                                 QPoint(area.right() - 50, area.bottom() - 50), area.center()}) {
+            w.move(at);
+            settings = QRect();
+            w.ui().actionSettings->trigger();
+            const QString where = QStringLiteral("window at %1,%2").arg(at.x()).arg(at.y());
+            QVERIFY2(area.contains(settings), qPrintable(where));
+            QVERIFY2(!settings.intersects(w.geometry()), qPrintable(where));
+            basePoints->show();
+            QVERIFY(QTest::qWaitForWindowExposed(basePoints));
+            QVERIFY2(area.contains(basePoints->frameGeometry()), qPrintable(where));
+            basePoints->hide();
+        }
     }
 
     void destroyingTheWindowStopsBothLinks()

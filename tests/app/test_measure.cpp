@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QtTest>
@@ -36,6 +37,16 @@ class TestMeasure : public QObject
     std::unique_ptr<Instrument> sim;
     std::unique_ptr<ScriptServer> server;
     std::unique_ptr<MainWindow> w;
+
+    // A distance the instrument delivered: level, straight along hz.
+    static QPair<RPC, QVariant> distance(double hz, double d)
+    {
+        MeasDistanceAngle m;
+        m.hzAngle = hz;
+        m.vAngle = M_PI / 2;
+        m.slopeDistance = d;
+        return qMakePair(BAP_MeasDistanceAngle, QVariant::fromValue(m));
+    }
 
     int measureRequests() const
     {
@@ -84,6 +95,7 @@ private slots:
         w.reset();
         server.reset();
         basePointSelected = false;
+        resetStationMatrix();
     }
 
     void measureWhileClosedDoesNothing()
@@ -135,6 +147,8 @@ private slots:
         const int before = measureRequests();
         w->ui().measButton->click();
         QVERIFY(w->isMeasurePending());
+        // Measure shows the wait for the session as a measurement.
+        QVERIFY(!w->ui().measButton->isEnabled());
         QTRY_COMPARE(server->ofType(4).size(), 1);
         QCOMPARE(server->ofType(4).first().texts, QStringList({QStringLiteral("S2")}));
         QTest::qWait(300);
@@ -146,11 +160,59 @@ private slots:
         QVERIFY(!w->isMeasurePending());
         QTRY_COMPARE_WITH_TIMEOUT(server->ofType(3).size(), 1, 5000);
         QCOMPARE(server->ofType(3).first().texts.value(0), QStringLiteral("S2"));
+        QTRY_VERIFY(w->ui().measButton->isEnabled());
 
         // A confirmation with no measurement waiting queues nothing.
         server->sendEmpty(7);
         QTest::qWait(300);
         QCOMPARE(measureRequests(), before + 1);
+    }
+
+    // The wait for the session ends without a confirmation: by its bound,
+    // and with the connection.
+    void sessionWaitEnds()
+    {
+        connectWith(QStringLiteral("S1"));
+        const int before = measureRequests();
+        w->setSessionConfirmTimeout(300);
+        w->ui().sessionEdit->setText(QStringLiteral("S2"));
+        w->ui().measButton->click();
+        QCOMPARE(w->ui().measButton->text(), QStringLiteral("Measuring..."));
+        QTRY_VERIFY(w->ui().measButton->isEnabled());
+        QCOMPARE(w->ui().measButton->text(), QStringLiteral("Measure"));
+        QVERIFY(logText(*w).contains(
+            QStringLiteral("The server has not accepted the session name S2 within 1 s: nothing was measured")));
+        server->sendEmpty(7);   // too late: measures nothing
+        QTest::qWait(300);
+        QCOMPARE(measureRequests(), before);
+
+        w->setSessionConfirmTimeout(60000);
+        w->ui().sessionEdit->setText(QStringLiteral("S3"));
+        w->ui().measButton->click();
+        QVERIFY(!w->ui().measButton->isEnabled());
+        ModalAnswer closed(clickButton(QMessageBox::Ok));
+        server->closeConnection();
+        QTRY_VERIFY(closed.done);
+        QTRY_VERIFY(w->ui().measButton->isEnabled());
+        QVERIFY(!w->isMeasurePending());
+    }
+
+    // Points delivered faster than the server answers them: an answer's
+    // proposal is older than the name the field already shows.
+    void answersBehindThePointsRepeatNoName()
+    {
+        connectWith(QStringLiteral("S1"));
+        w->handlerResponseReceived(distance(0, 10));
+        w->handlerResponseReceived(distance(0, 11));
+        QCOMPARE(w->ui().pointNameEdit->text(), QStringLiteral("P3"));
+        QTRY_COMPARE(server->ofType(3).size(), 2);
+        QCOMPARE(server->ofType(3).at(1).texts.value(2), QStringLiteral("P2"));
+        server->sendInfo(QStringLiteral("S1"), QStringLiteral("G"), QStringLiteral("P2"), QStringLiteral("D1"));
+        QTRY_COMPARE(w->ui().deviceNameEdit->text(), QStringLiteral("D1"));
+        QCOMPARE(w->ui().pointNameEdit->text(), QStringLiteral("P3"));
+        // The answer to the last point: its proposal is taken.
+        server->sendInfo(QStringLiteral("S1"), QStringLiteral("G"), QStringLiteral("Q7"), QStringLiteral("D1"));
+        QTRY_COMPARE(w->ui().pointNameEdit->text(), QStringLiteral("Q7"));
     }
 
     void sessionConflict_data()
@@ -198,6 +260,7 @@ private slots:
         QCOMPARE(w->ui().sessionEdit->text(), expected);
         QCOMPARE(w->serverLink()->sessionNameValue(), expected);
         QVERIFY(w->isMeasurePending());
+        QVERIFY(!w->ui().measButton->isEnabled());
         QCOMPARE(measureRequests(), before);
 
         // The confirmation of the new name completes the waiting measurement.
@@ -283,6 +346,12 @@ private slots:
         QCOMPARE(win.ui().xEdit->text(), formatAngle(1.0));
         QCOMPARE(win.ui().yEdit->text(), formatAngle(0.0));
         QVERIFY(win.ui().zEdit->text().isEmpty());
+        // The third row: the last slope distance, in metres.
+        QCOMPARE(win.ui().xLabel->text(), QStringLiteral("Hz:"));
+        QCOMPARE(win.ui().zLabel->text(), QStringLiteral("SD:"));
+        QCOMPARE(win.ui().zUnitLabel->text(), QStringLiteral("m"));
+        win.handlerResponseReceived(distance(0, 12.3456));
+        QCOMPARE(win.ui().zEdit->text(), QStringLiteral("12.346"));
         // Replies without an effect change nothing.
         const QString log = logText(win);
         win.handlerResponseReceived(qMakePair(EDM_Laserpointer, QVariant()));
@@ -303,10 +372,13 @@ private slots:
         QVERIFY2(logText(win).contains(QStringLiteral(
                      "S / G / P9: x = 12.500, y = 0.000, z = 0.000, not sent, kept in the journal")),
                  qPrintable(logText(win)));
-        // A record of another type converts to zeros.
+        // Unanswered, the name advances at once. A record of another type
+        // converts to zeros.
+        QCOMPARE(win.ui().pointNameEdit->text(), QStringLiteral("P10"));
         win.handlerResponseReceived(qMakePair(BAP_MeasDistanceAngle, QVariant(QStringLiteral("junk"))));
         QVERIFY(logText(win).endsWith(
-            QStringLiteral("P9: x = 0.000, y = 0.000, z = 0.000, not sent, kept in the journal\n")));
+            QStringLiteral("S / G / P10: x = 0.000, y = 0.000, z = 0.000, not sent, kept in the journal\n")));
+        QCOMPARE(win.ui().pointNameEdit->text(), QStringLiteral("P11"));
     }
 
     // The link clears a measured distance in the same exchange, so every
@@ -325,6 +397,46 @@ private slots:
         win.handlerResponseReceived(qMakePair(BAP_MeasDistanceAngle, QVariant::fromValue(m)));
         win.handlerResponseReceived(qMakePair(TMC_GetSimpleMea, QVariant::fromValue(g)));
         QCOMPARE(unsent(), 2);
+    }
+
+    // Base-point mode belongs to the dialog: kept for the new link when
+    // the dialog stays open over Disconnect and Connect, ended when it is
+    // hidden while disconnected.
+    void basePointModeFollowsTheDialogAcrossLinks()
+    {
+        connectWith(QStringLiteral("S1"));
+        BasePoints *dialog = w->basePointsDialog();
+        server->sendBasePoint(QStringLiteral("B1"), 10, 5, 1.2);
+        server->sendBasePoint(QStringLiteral("B2"), 20, 5, 1.2);
+        QTRY_COMPARE(dialog->table()->rows.size(), 2);
+        w->ui().basePointsButton->click();
+        const auto reconnect = [this] {
+            w->ui().actionDisconnect->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(!w->isClosing(), 5000);
+        };
+        reconnect();
+        w->ui().actionConnect->trigger();
+        QTRY_VERIFY(w->ui().serverStatusLabel->isEnabled());
+
+        BasePointRow *row = dialog->table()->rows.first();
+        dialog->table()->currentRow = row;
+        dialog->table()->toggleSelection(row);
+        w->ui().measButton->click();
+        QVERIFY(!w->ui().measButton->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(row->measured, 5000);
+        QVERIFY(w->ui().measButton->isEnabled());
+        QTest::qWait(200);
+        QVERIFY(server->ofType(3).isEmpty());
+        QVERIFY(!logText(*w).contains(QStringLiteral(" / G / ")));
+
+        reconnect();
+        dialog->hide();
+        QVERIFY(!w->isBasePointMode());
+        w->ui().actionConnect->trigger();
+        QTRY_VERIFY(w->ui().serverStatusLabel->isEnabled());
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server->ofType(3).size(), 1, 5000);
+        QVERIFY2(!logText(*w).contains(QStringLiteral("nullptr")), qPrintable(logText(*w)));
     }
 
     void basePointRouting()
@@ -390,6 +502,31 @@ private slots:
         mapWithStationMatrix(0, 0, 0, x, y, z);
         QCOMPARE(x, 6512345.6789);
         QCOMPARE(y, 8.0);
+    }
+
+    // A mirrored frame (an instrument counting clockwise), turned by -30
+    // degrees, with a scale, at grid coordinates: the dialog shows the
+    // station, and a point's log line adds it in the base points' frame
+    // (to the millimetre: in float it would be half a metre off).
+    void stationShownAndPointsLoggedInTheBasePointsFrame()
+    {
+        connectWith(QStringLiteral("S1"));
+        const double c = 1.00002 * std::cos(-M_PI / 6), s = 1.00002 * std::sin(-M_PI / 6);
+        server->sendMatrix({c, s, 0, 6512345.6789, s, -c, 0, 5678901.2345, 0, 0, 1, 152.25, 0, 0, 0, 1});
+        auto *station = w->basePointsDialog()->findChild<QLabel *>(QStringLiteral("stationLabel"));
+        QTRY_VERIFY(!station->isHidden());
+        QCOMPARE(station->text(),
+                 QStringLiteral("Station: E/X = 6512345.679 m, N/Y = 5678901.235 m, height = 152.250 m\n"
+                                "Orientation (the direction of Hz = 0 from the X axis towards Y): "
+                                "330.0000° = 366.6667 gon\nScale: 1.00002000 (20.0 ppm)"));
+
+        w->handlerResponseReceived(distance(0, 10));
+        QVERIFY2(logText(*w).contains(QStringLiteral(
+                     "S1 / G / P1: x = 10.000, y = 0.000, z = 0.000, sent to the server; in the base "
+                     "points' frame: X = 6512354.339, Y = 5678896.234, Z = 152.250\n")),
+                 qPrintable(logText(*w)));
+        QTRY_COMPARE(server->ofType(3).size(), 1);
+        QCOMPARE(server->ofType(3).first().numbers.value(0), 10.0);
     }
 };
 

@@ -6,9 +6,11 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTextEdit>
 #include <QToolButton>
@@ -131,10 +133,13 @@ private slots:
         BasePoints *dialog = w.basePointsDialog();
         QVERIFY(dialog);
 
-        // No instrument link: showing and hiding leave the mode alone.
+        // No instrument link: the mode follows the dialog all the same, and
+        // nothing is said about the missing link.
         dialog->show();
-        QVERIFY(!w.isBasePointMode());
+        QVERIFY(w.isBasePointMode());
         dialog->hide();
+        QVERIFY(!w.isBasePointMode());
+        QVERIFY2(!w.ui().logPane->toPlainText().contains("nullptr"), qPrintable(w.ui().logPane->toPlainText()));
 
         chooseLinks(w, sim.first, 1); // nothing listens on port 1
         w.openSerialPort();
@@ -234,11 +239,14 @@ private slots:
             QVERIFY(w.ui().logPane->toPlainText().contains(text));
         };
         failsWith("No distance could be measured: no reflector or target in the line of sight "
-                  "(Command error 17017: error code 1292): nothing was measured");
+                  "(Command error 17017: error code 1292): nothing was measured. Aim the telescope at "
+                  "the reflector (or choose a reflectorless EDM mode for a target without one) and "
+                  "measure again.");
         QVERIFY(!table->rows[0]->measured && table->rows[0]->selected);
         click(table, cellCentre(table, 1, NumberColumn));
         QCOMPARE(table->currentRow, table->rows[1]);
-        failsWith("No target was found (Command error 17017: error code 8710): nothing was measured");
+        failsWith("No target was found (Command error 17017: error code 8710): nothing was measured. "
+                  "Aim the telescope closer to the reflector and try again.");
 
         measure->click();
         QTRY_VERIFY_WITH_TIMEOUT(table->rows[1]->measured, 10000);
@@ -442,6 +450,21 @@ private slots:
                      qPrintable(cellText(table->rows[1], DXColumn + c)));
         QCOMPARE(cellText(table->rows[4], DColumn), QString("----"));
 
+        // The dialog shows the station: where the instrument stands and where
+        // the zero of its horizontal circle points, whichever way it counts.
+        const QString station = dialog->findChild<QLabel *>("stationLabel")->text();
+        const QRegularExpressionMatch pose = QRegularExpression(
+            "^Station: E/X = ([0-9.]+) m, N/Y = ([0-9.]+) m, height = ([0-9.]+) m\n"
+            "Orientation .*: ([0-9.]+)° = ([0-9.]+) gon$").match(station);
+        QVERIFY2(pose.hasMatch(), qPrintable(station));
+        QVERIFY2(std::hypot(pose.captured(1).toDouble() - sx, pose.captured(2).toDouble() - sy) < 0.01
+                     && std::fabs(pose.captured(3).toDouble() - sz) < 0.01,
+                 qPrintable(station));
+        QVERIFY2(std::fabs(pose.captured(4).toDouble() - orientation * 180 / M_PI) < 0.01
+                     && std::fabs(pose.captured(5).toDouble() - orientation * 200 / M_PI) < 0.01,
+                 qPrintable(station));
+        QVERIFY(w.ui().logPane->toPlainText().contains(QString(station).replace('\n', "; ")));
+
         // The matrix is the station: the instrument's origin maps to the
         // station.
         double X, Y, Z;
@@ -461,7 +484,16 @@ private slots:
                                               "could not solve with these points or does not answer"));
         QVERIFY(!fileLines(serverLog).filter("refused base point set").isEmpty());
 
+        // A check shot on BP4 from the main window: its log line gives it in
+        // the base points' frame, where the target stands.
         dialog->hide();
+        w.ui().measButton->click();
+        const QRegularExpression shot("base points' frame: X = ([0-9.]+), Y = ([0-9.]+), Z = ([0-9.]+)");
+        QRegularExpressionMatch hit;
+        QTRY_VERIFY_WITH_TIMEOUT((hit = shot.match(w.ui().logPane->toPlainText())).hasMatch(), 10000);
+        QVERIFY2(std::hypot(hit.captured(1).toDouble() - targets[3].x, hit.captured(2).toDouble() - targets[3].y) < 0.01
+                     && std::fabs(hit.captured(3).toDouble() - targets[3].z) < 0.01,
+                 qPrintable(hit.captured(0)));
         w.closeSerialPort();
     }
 };

@@ -1,17 +1,22 @@
-// The observation journal: its CSV lines, the per-day files, the disk sync
-// and the collection of unsent points.
+// The observation journal: its CSV lines, the per-day files, the disk sync,
+// two drivers in one folder, and the collection of unsent points with and
+// without the index.
 
 #include <QtTest>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <future>
 #include <mutex>
 
 #include "disksync.h"
 #include "journal.h"
+#include "journalindex.h"
 #include "unsentpoints.h"
 
 namespace {
@@ -44,6 +49,35 @@ QStringList names(const UnsentPoints &u)
     for (const JournalRecord &r : u.points)
         n << r.point.pointName;
     return n;
+}
+
+// Everything a collection tells: "name:state" of each point in order ("*"
+// when its names are shared), then the damaged lines without the folder.
+QStringList outcome(const UnsentPoints &u, const QString &folder)
+{
+    QStringList out;
+    for (const JournalRecord &r : u.points)
+        out << r.point.pointName + QLatin1Char(':') + journalStateName(r.state)
+                   + (u.sharedNames.contains(r.id) ? QStringLiteral("*") : QString());
+    for (QString line : u.damaged)
+        out << line.remove(QDir::toNativeSeparators(folder));
+    return out;
+}
+
+// The outcome of reading the folder's journal files with no index at all.
+QStringList readAfresh(const QString &folder)
+{
+    QTemporaryDir copy;
+    for (const QString &name : QDir(folder).entryList({QStringLiteral("journal-*.csv")}, QDir::Files))
+        QFile::copy(QDir(folder).filePath(name), copy.filePath(name));
+    return outcome(collectUnsentPoints(copy.path(), {}, true), copy.path());
+}
+
+void rewrite(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
 }
 
 } // namespace
@@ -112,15 +146,19 @@ private slots:
         QCOMPARE(journal.currentFile(), journal.fileFor(QDate(2024, 5, 2)));
         journal.setFolder(folder);   // closes the file
         appendRaw(journal.fileFor(QDate(2024, 5, 2)), "point,x-9,2024-05-02T10:0");   // power cut
-        // A later run appends below: no second header, the cut line stays alone.
-        Journal later(folder);
-        later.setClock([&] { return clock.toUTC(); });
-        later.appendPoint(named("S", "P3"), 0, 0, 0, 0, JournalState::Unsent);
+        // Reopened, the journal appends below: no second header, the cut line stays alone.
+        journal.appendPoint(named("S", "P3"), 0, 0, 0, 0, JournalState::Unsent);
         const QByteArray day2 = readAll(journal.fileFor(QDate(2024, 5, 2)));
         QCOMPARE(day2.count("record,"), 1);
+        // A later run writes a file of its own, read after the earlier run's.
+        Journal later(folder);
+        later.setClock([&] { return clock.toUTC(); });
+        later.appendPoint(named("S", "P4"), 0, 0, 0, 0, JournalState::Unsent);
+        QVERIFY(later.currentFile() != journal.currentFile());
+        QVERIFY(QFileInfo(later.currentFile()).fileName().startsWith(QStringLiteral("journal-2024-05-02-")));
 
         const UnsentPoints u = collectUnsentPoints(folder, {}, false);
-        QCOMPARE(names(u), QStringList({"P2", "P3"}));
+        QCOMPARE(names(u), QStringList({"P2", "P3", "P4"}));
         QCOMPARE(u.damaged.size(), 1);
         QVERIFY(u.damaged.first().contains(QStringLiteral("line 3")));
     }
@@ -246,7 +284,179 @@ private slots:
         std::lock_guard<std::mutex> lock(m);
         QCOMPARE(results, std::vector<bool>({true, true}));
     }
+
+    void twoDriversKeepApart();
+    void indexAgreesWithReading();
+    void failedSyncIsReportedOnce();
 };
+
+void TestJournal::twoDriversKeepApart()
+{
+    QTemporaryDir dir;
+    QProcess other;
+    other.start(QCoreApplication::applicationDirPath() + QStringLiteral("/journal_writer_child"), {dir.path()});
+    QVERIFY(other.waitForStarted(10000));
+    QByteArray said;
+    while (!said.contains('\n') && other.waitForReadyRead(20000))
+        said += other.readAllStandardOutput();
+    QCOMPARE(said, QByteArray("ready\n"));
+    Journal mine(dir.path());
+    mine.appendPoint(named("S", "M1"), 0, 0, 0, 0, JournalState::Sent);
+    mine.appendPoint(named("S", "M2"), 0, 0, 0, 0, JournalState::Unsent);
+
+    // Never one file for both.
+    for (const QString &name : QDir(dir.path()).entryList({QStringLiteral("journal-*.csv")})) {
+        const QByteArray bytes = readAll(dir.filePath(name));
+        QVERIFY2(!(bytes.contains(",C1,") && bytes.contains(",M1,")), qPrintable(name));
+    }
+    const auto offered = [&] {
+        QStringList n = names(collectUnsentPoints(dir.path(), {}, false));
+        n.sort();
+        return n;
+    };
+    // C1 waits for the other driver's server; this driver's own "sent" M1
+    // is not in flight here (it would be passed in).
+    QCOMPARE(offered(), QStringList({"C2", "M1", "M2"}));
+    other.kill();   // crashed: its lock is stale, its points are offered
+    QVERIFY(other.waitForFinished(10000));
+    QCOMPARE(offered(), QStringList({"C1", "C2", "M1", "M2"}));
+}
+
+void TestJournal::indexAgreesWithReading()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    const QByteArray header = "\xEF\xBB\xBF" + journalHeader().toUtf8() + "\r\n";
+    const QByteArray b = "point,old-2,2024-04-30T10:00:01.000Z,S,G,B,1,1.5,10,2,1,2,3,sent\r\n";
+    const QByteArray eleven = QDateTime(QDate(2024, 4, 30), QTime(11, 0), Qt::LocalTime)
+                                  .toUTC().toString(Qt::ISODateWithMs).toUtf8();
+    // An earlier version's day file, and a file holding B's line again.
+    appendRaw(dir.filePath(QStringLiteral("journal-2024-04-30.csv")),
+              header + "point,old-1,2024-04-30T10:00:00.000Z,S,G,A,1,1.5,10,2,1,2,3,unsent\r\n"
+                  + "point,old-3,2024-04-30T10:00:00.500Z,S,G,C,1,1.5,10,2,1,2,3,sent\r\n" + b
+                  + "state,old-2,2024-04-30T10:00:02.000Z,S,G,B,,,,,,,,confirmed\r\n"
+                  + "state,old-3," + eleven + ",S,G,C,,,,,,,,unsent\r\ngarbage\r\n");
+    appendRaw(dir.filePath(QStringLiteral("journal-2024-05-02.csv")), header + b);
+    Journal journal(folder);
+    QDateTime clock(QDate(2024, 5, 1), QTime(12, 0), Qt::LocalTime);
+    journal.setClock([&] {
+        clock = clock.addSecs(1);
+        return clock.toUTC();
+    });
+    // Confirmed points around P: it lies in the middle of a file of 14 kB.
+    const auto confirmedPoints = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            const MeasuringPoint f = named("S", "F");
+            journal.appendState(journal.appendPoint(f, 0, 0, 0, 0, JournalState::Sent), f, JournalState::Confirmed);
+        }
+    };
+    confirmedPoints(40);
+    const QString p = journal.appendPoint(named("S", "P"), 0, 0, 0, 0, JournalState::Sent);
+    confirmedPoints(40);
+    const QString q = journal.appendPoint(named("S", "Q"), 0, 0, 0, 0, JournalState::Unsent);
+    journal.appendPoint(named("S", "A"), 0, 0, 0, 0, JournalState::Unsent);
+    journal.appendState(QStringLiteral("old-1"), named("S", "A"), JournalState::Sent);   // sent again
+    // The clock set back a day, then two hours more: these lines go to an
+    // earlier day's file, and C's last one is older than its line at 11:00.
+    clock = clock.addDays(-1);
+    journal.appendState(q, named("S", "Q"), JournalState::Skipped);
+    journal.appendState(QStringLiteral("old-3"), named("S", "C"), JournalState::Sent);
+    clock = clock.addSecs(-7200);
+    journal.appendState(QStringLiteral("old-3"), named("S", "C"), JournalState::Skipped);
+    clock = clock.addDays(1).addSecs(7200);
+    const QString today = journal.fileFor(QDate(2024, 5, 1));
+
+    const QStringList expected = {"A:sent*", "C:skipped", "P:sent", "Q:skipped", "A:unsent*",
+                                  "Journal /journal-2024-04-30.csv, line 7 is damaged and was skipped"};
+    UnsentPoints u = collectUnsentPoints(folder, {}, true);
+    QCOMPARE(outcome(u, folder), expected);
+    QCOMPARE(u.filesReadInFull, 4);
+    u = collectUnsentPoints(folder, {}, true);
+    QCOMPARE(outcome(u, folder), expected);
+    QCOMPARE(u.filesReadInFull, 0);
+
+    // A summarised file grows: a point of another file confirmed, a new
+    // point, a damaged line. Only the new lines are read.
+    journal.appendState(QStringLiteral("old-1"), named("S", "A"), JournalState::Confirmed);
+    journal.appendPoint(named("S", "R"), 0, 0, 0, 0, JournalState::Unsent);
+    appendRaw(today, "point,broken\r\n");
+    u = collectUnsentPoints(folder, {}, true);
+    QCOMPARE(u.filesReadInFull, 0);
+    QCOMPARE(outcome(u, folder), readAfresh(folder));
+    QCOMPARE(names(u), QStringList({"C", "P", "Q", "A", "R"}));
+    QCOMPARE(u.damaged.size(), 2);
+
+    // Summaries that must not be trusted: the file is read again, and
+    // nothing is lost or invented.
+    const QString todays = JournalIndex::summaryPath(folder, QFileInfo(today).fileName());
+    const QByteArray grown = readAll(today);
+    const int cut = grown.indexOf("state,old-1");
+    QVERIFY(grown.size() > 12000 && cut > 0);
+    QVERIFY(grown.indexOf(",P,") > 4096 && grown.indexOf(",P,") < cut - 4096);
+    const QList<QPair<const char *, std::function<void()>>> spoilers = {
+        {"damaged summary", [&] {
+             QByteArray bytes = readAll(todays);
+             bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x55);
+             rewrite(todays, bytes);
+         }},
+        {"another file's summary", [&] {
+             rewrite(todays, readAll(JournalIndex::summaryPath(folder, QStringLiteral("journal-2024-05-02.csv"))));
+         }},
+        {"file cut back before A's confirmation", [&] { rewrite(today, grown.left(cut)); }},
+        {"file rewritten in place", [&] {
+             rewrite(today, QByteArray(grown.left(cut)).replace(",P,", ",X,"));
+             QFile f(today);
+             QVERIFY(f.open(QIODevice::ReadWrite));
+             QVERIFY(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(2),
+                                   QFileDevice::FileModificationTime));
+         }},
+        {"file rewritten and grown", [&] { rewrite(today, QByteArray(grown).replace(",Q,", ",W,")); }},
+    };
+    for (const auto &spoil : spoilers) {
+        spoil.second();
+        u = collectUnsentPoints(folder, {}, true);
+        QVERIFY2(u.filesReadInFull == 1, spoil.first);
+        QCOMPARE(outcome(u, folder), readAfresh(folder));
+    }
+    QCOMPARE(names(u), QStringList({"C", "P", "W", "A", "R"}));
+    QVERIFY(QFileInfo::exists(todays));   // rebuilt
+}
+
+void TestJournal::failedSyncIsReportedOnce()
+{
+    QTemporaryDir dir;
+    std::atomic<int> syncs{0};
+    std::atomic<bool> failing{true};
+    Journal journal(dir.path(), nullptr, [&](int fd) {
+        ++syncs;
+        if (!failing) 
+            return DiskSync::syncDescriptor(fd);
+        errno = EIO;
+        return false;
+    });
+    QSignalSpy failed(&journal, &Journal::writeFailed);
+    const auto measureAndSync = [&] {
+        const int before = syncs;
+        journal.appendPoint(named("S", "P"), 0, 0, 0, 0, JournalState::Unsent);
+        return QTest::qWaitFor([&] { return syncs > before; }, 20000);
+    };
+    QVERIFY(measureAndSync());
+    QTRY_COMPARE(failed.count(), 1);
+    const QString text = failed.first().first().toString();
+    QVERIFY2(text.startsWith(QStringLiteral("The observation journal ")), qPrintable(text));
+    QVERIFY(text.contains(QFileInfo(journal.currentFile()).fileName()));
+    // Failing on: told once.
+    QVERIFY(measureAndSync());
+    QVERIFY(measureAndSync());
+    QCoreApplication::processEvents();
+    QCOMPARE(failed.count(), 1);
+    // After a sync that succeeded, a failure is told again.
+    failing = false;
+    QVERIFY(measureAndSync());
+    failing = true;
+    QVERIFY(measureAndSync());
+    QTRY_COMPARE(failed.count(), 2);
+}
 
 QTEST_GUILESS_MAIN(TestJournal)
 #include "test_journal.moc"

@@ -1,6 +1,7 @@
 // The simulated instrument line by line, as any GeoCOM client sees it: the
 // framing (transaction id, checksum field), return codes of a real instrument,
-// measurement modes, number format and timing.
+// measurement modes, number format and timing; its TCP port, seeded faults and
+// the log of what it answered.
 
 #include "ptypeer.h"
 
@@ -10,21 +11,38 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <cerrno>
 #include <cmath>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-// A client on the simulator's terminal.
+// A client on the simulator's terminal or, for "127.0.0.1:PORT", on its TCP
+// port.
 class Line
 {
 public:
-    explicit Line(const QString &path)
+    explicit Line(const QString &port)
     {
-        fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        if (port.startsWith(QLatin1String("127.0.0.1:"))) {
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port.mid(10).toUShort());
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+                ::close(fd);
+                fd = -1;
+            }
+            return;
+        }
+        fd = ::open(port.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
         termios tio;
         if (fd >= 0 && tcgetattr(fd, &tio) == 0) {
             cfmakeraw(&tio);
@@ -63,6 +81,18 @@ public:
         const QByteArray line = pending.left(nl).trimmed();
         pending.remove(0, nl + 1);
         return line;
+    }
+
+    // How the other end ended the connection, waiting up to timeoutMs:
+    // "closed" (FIN), "reset" (RST), "open" (nothing came) or "data".
+    QByteArray ending(int timeoutMs = 10000)
+    {
+        pollfd pfd{fd, POLLIN, 0};
+        if (!pending.isEmpty() || ::poll(&pfd, 1, timeoutMs) <= 0)
+            return pending.isEmpty() ? "open" : "data";
+        char c;
+        const ssize_t n = ::recv(fd, &c, 1, 0);
+        return n == 0 ? "closed" : n < 0 && errno == ECONNRESET ? "reset" : "data";
     }
 
     QByteArray ask(const QByteArray &request)
@@ -230,6 +260,123 @@ private slots:
         QVERIFY(start({"--fast", "--measure-delay", "500"}));
         const double fixedDelay = line->timed("%R1Q,17017:2", &r);
         QVERIFY2(r.startsWith("%R1P,0,0:0,") && fixedDelay >= 0.5, qPrintable(QString::number(fixedDelay)));
+    }
+    void tcpServesOneClientAtATimeBesideThePty()
+    {
+        QVERIFY(start({"--measure-delay", "300", "--delay", "0", "--tcp", "0"}));
+        QVERIFY2(sim->portName().startsWith("127.0.0.1:"), qPrintable(sim->portName()));
+        // The second line names the terminal: the same instrument on both.
+        QTRY_VERIFY(sim->process()->canReadLine());
+        Line pty(QString::fromLocal8Bit(sim->process()->readLine()).trimmed());
+        QVERIFY(pty.isOpen());
+        QCOMPARE(line->ask("%R1Q,2020,5:3"), QByteArray("%R1P,0,5:0"));
+        QCOMPARE(pty.ask("%R1Q,2021:"), QByteArray("%R1P,0,0:0,3"));
+
+        // A second client is closed at once; the first one is still served.
+        Line second(sim->portName());
+        QVERIFY(second.isOpen());
+        QCOMPARE(second.ending(), QByteArray("closed"));
+        QCOMPARE(line->ask("%R1Q,5003:"), QByteArray("%R1P,0,0:0,1234567"));
+
+        // A client that leaves in the middle of a distance makes room for
+        // the next one, which connects while the distance is measured.
+        line->send("%R1Q,17017:2");
+        line.reset();
+        Line third(sim->portName());
+        QCOMPARE(third.ask("%R1Q,5003:"), QByteArray("%R1P,0,0:0,1234567"));
+        QCOMPARE(sim->process()->state(), QProcess::Running);
+    }
+
+    void closeAndResetFaultsEndOnlyTheConnection()
+    {
+        QVERIFY(start({"--fast", "--tcp", "0", "--no-pty", "--fault", "17017:close=200:1", "--fault", "5004:reset:1"}));
+        line->send("%R1Q,17017:2");
+        QCOMPARE(line->ending(), QByteArray("closed"));
+        line.reset(new Line(sim->portName()));
+        QVERIFY(line->ask("%R1Q,17017:2").startsWith("%R1P,0,0:0,"));
+        line->send("%R1Q,5004:");
+        QCOMPARE(line->ending(), QByteArray("reset"));
+        line.reset(new Line(sim->portName()));
+        QCOMPARE(line->ask("%R1Q,5004:"), QByteArray("%R1P,0,0:0,\"TS16 R500 (simulated)\""));
+    }
+
+    void seededFaultsRepeatWithTheirSeed()
+    {
+        // 40 serial numbers asked for, with or without other requests in
+        // between: a rule draws only for requests of its procedure.
+        auto run = [this](const char *seed, bool interleaved) {
+            QList<QByteArray> replies;
+            if (!start({"--fast", "--tcp", "0", "--no-pty", "--seed", seed, "--fault", "5003:error=1292:30%",
+                        "--fault", "5003:garbage:30%:3", "--fault", "0:error=13:50%"}))
+                return replies;
+            for (int i = 0; i < 40; ++i) {
+                if (interleaved && i % 3 == 0)
+                    line->ask("%R1Q,0:");
+                replies << line->ask("%R1Q,5003:");
+            }
+            return replies;
+        };
+        const QList<QByteArray> first = run("7", false);
+        QCOMPARE(first.size(), 40);
+        QCOMPARE(first.count("\x07?#garbage!@"), 3);
+        const int failed = first.count("%R1P,0,0:1292");
+        QVERIFY2(failed > 0 && failed + 3 < 40, qPrintable(QString::number(failed)));
+        QCOMPARE(first.count("%R1P,0,0:1292") + first.count("%R1P,0,0:0,1234567") + 3, 40);
+        QCOMPARE(run("7", true), first);
+        QVERIFY(run("8", false) != first);
+    }
+
+    void replyLogTellsWhatWasAnswered()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("replies.log");
+        QVERIFY(start({"--fast", "--tcp", "0", "--no-pty", "--reply-log", path, "--ignore-transaction-ids",
+                       "--fault", "2008:silent:100%:1", "--fault", "5004:garbage:1", "--fault", "17017:close:1"}));
+        line->send("%R1Q,2008,4:3,1");
+        QCOMPARE(line->ask("%R1Q,5003,5:"), QByteArray("%R1P,0,0:0,1234567"));
+        QCOMPARE(line->ask("%R1Q,2008,6:3,1"), QByteArray("%R1P,0,0:0"));
+        line->ask("%R1Q,5004:");
+        line->send("%R1Q,17017:2");
+        QCOMPARE(line->ending(), QByteArray("closed"));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList rows;
+        for (const QByteArray &l : file.readAll().split('\n')) {
+            QList<QByteArray> f = l.split('\t');
+            if (f.size() > 2) {
+                f.removeAt(1);  // the time
+                rows << QString::fromLatin1(f.join('|')).replace(QRegularExpression("127\\.0\\.0\\.1:\\d+"), "127.0.0.1:PORT");
+            }
+        }
+        QCOMPARE(rows, (QStringList{"#|tcp|connected 127.0.0.1:PORT",
+                                    "1|tcp|%R1Q,2008,4:3,1|silent|none|silent",
+                                    "2|tcp|%R1Q,5003,5:|-|reply|%R1P,0,0:0,1234567",
+                                    "3|tcp|%R1Q,2008,6:3,1|-|reply|%R1P,0,0:0",
+                                    "4|tcp|%R1Q,5004:|garbage|reply|\\x07?#garbage!@",
+                                    "5|tcp|%R1Q,17017:2|close|none|connection closed",
+                                    "#|tcp|closed 127.0.0.1:PORT"}));
+    }
+
+    void badOptionsAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("probability 0") << QStringList{"--fault", "5003:silent:0%"};
+        QTest::newRow("probability over 100") << QStringList{"--fault", "5003:silent:100.5%"};
+        QTest::newRow("two counts") << QStringList{"--fault", "5003:silent:2:3"};
+        QTest::newRow("negative code") << QStringList{"--fault", "5003:error=-1"};
+        QTest::newRow("port over 65535") << QStringList{"--tcp", "65536"};
+        QTest::newRow("no port at all") << QStringList{"--no-pty"};
+    }
+
+    void badOptionsAreRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QProcess p;
+        p.start(SimulatorProcess::executable(), arguments);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
     }
 };
 

@@ -1,0 +1,31 @@
+// Test helper: another driver's journal in a folder. Writes C1, handed to
+// its server and waiting for the answer ("sent"), and C2, kept "unsent";
+// says "ready" and runs until its standard input closes or it is killed.
+// Argument: the journal folder.
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "journal.h"
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    Journal journal(QString::fromLocal8Bit(argv[1]));
+    for (const char *name : {"C1", "C2"}) {
+        MeasuringPoint p;
+        p.sessionName = QStringLiteral("S");
+        p.groupName = QStringLiteral("G");
+        p.pointName = QString::fromLatin1(name);
+        journal.appendPoint(p, 0, 0, 0, 0, name[1] == '1' ? JournalState::Sent : JournalState::Unsent);
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char buf[64];
+    while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
+    }
+    return 0;
+}
