@@ -446,9 +446,12 @@ private slots:
         w->ui().actionConnect->trigger();
         QVERIFY(w->serialLink());
         // Quick requests give up after about a second each, so the start-up
-        // requests get through and the distance poll runs (the bound only
-        // catches a hang).
-        QTRY_VERIFY_WITH_TIMEOUT(sim.count(QStringLiteral("%R1Q,2108:0,1")) >= 2, kHang);
+        // requests get through, the unanswered clear is tried again and the
+        // window's poll still gets its turn (the bound only catches a hang).
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count(QStringLiteral("%R1Q,2008:3,1")) >= 2
+                                     && sim.count(QStringLiteral("%R1Q,2107:1")) >= 1,
+                                 kHang);
+        QCOMPARE(sim.count(QStringLiteral("%R1Q,2108:0,1")), 0);  // nothing tracks
         QTRY_VERIFY(errors.texts.contains(QStringLiteral(
             "The instrument did not answer in time (Command error 5003: error code 3077). Check that the "
             "instrument is switched on and its cable is plugged in; if it keeps happening, disconnect "
