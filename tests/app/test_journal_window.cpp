@@ -192,7 +192,7 @@ private slots:
         {
             ModalAnswer refused(clickButton(QMessageBox::Ok));
             w.ui().actionConnect->trigger();
-            QVERIFY(refused.done);
+            QTRY_VERIFY(refused.done);
         }
         const auto measure = [&](const char *next) {
             QTRY_VERIFY(w.ui().measButton->isEnabled());

@@ -22,6 +22,7 @@
 
 #include "geocom.h"
 #include "geometry.h"
+#include "journal.h"
 #include "mainwindow.h"
 #include "serialporthandler.h"
 #include "settingsdialog.h"
@@ -86,6 +87,10 @@ void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort)
     s->portCombo()->setEditText(portName);
     s->addressEdit()->setText(QStringLiteral("127.0.0.1"));
     s->serverPortEdit()->setText(QString::number(serverPort));
+    // A journal of its own: no earlier test's unsent points are offered.
+    static QTemporaryDir journals;
+    static int count = 0;
+    w.journal()->setFolder(journals.filePath(QStringLiteral("journal%1").arg(++count)));
 }
 
 QStringList fileLines(const QString &path)
