@@ -831,6 +831,14 @@ Stadiolink --help lists the options.
 <context>
     <name>SettingsDialog</name>
     <message>
+        <source>A network port: the instrument&apos;s serial line is set up at the device server; the settings below do not apply.</source>
+        <translation>Сетевой порт: последовательная линия прибора настраивается на сервере устройства; параметры ниже не действуют.</translation>
+    </message>
+    <message>
+        <source>A serial port (COM3, /dev/ttyUSB0), or a serial device server or radio bridge on the network as host:port (192.168.0.20:4001)</source>
+        <translation>Последовательный порт (COM3, /dev/ttyUSB0) или сервер последовательного порта либо радиомост в сети в виде узел:порт (192.168.0.20:4001)</translation>
+    </message>
+    <message>
         <source>Baud rate:</source>
         <translation>Скорость (бод):</translation>
     </message>

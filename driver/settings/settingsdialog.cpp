@@ -1,5 +1,7 @@
 #include "settingsdialog.h"
 
+#include "instrumentport.h"
+
 #include <QComboBox>
 #include <QDir>
 #include <QFormLayout>
@@ -59,10 +61,43 @@ public:
 
 const char *const SettingsDialog::offeredPortsVariable = "STADIOLINK_SERIAL_PORTS";
 
+namespace {
+
+// Splits a ':' separated list without cutting network ports apart: "tcp"
+// before "//host", a port number after a host, the pieces of "[v6]".
+QStringList splitColonList(const QString &named)
+{
+    const QStringList pieces = named.split(QLatin1Char(':'));
+    QStringList out;
+    for (const QString &piece : pieces) {
+        const QString t = piece.trimmed();
+        bool number = !t.isEmpty();
+        for (const QChar c : t)
+            number = number && c.isDigit();
+        const QString last = out.isEmpty() ? QString() : out.last().trimmed();
+        const bool openBracket = last.startsWith(QLatin1Char('[')) && !last.contains(QLatin1Char(']'));
+        const bool hostBefore = !last.isEmpty() && !last.startsWith(QLatin1Char('/'))
+                                && !InstrumentPort::isNetworkName(last) && !openBracket
+                                && last.compare(QLatin1String("tcp"), Qt::CaseInsensitive) != 0;
+        if (!out.isEmpty() && (openBracket || (number && hostBefore)
+                               || (t.startsWith(QLatin1String("//"))
+                                   && last.compare(QLatin1String("tcp"), Qt::CaseInsensitive) == 0))) {
+            out.last() += QLatin1Char(':') + piece;
+        } else {
+            out << piece;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 QStringList SettingsDialog::offeredPorts(const QStringList &found, const QString &named)
 {
     QStringList ports;
-    const QStringList extra = named.split(QDir::listSeparator(), Qt::SkipEmptyParts);
+    const QStringList extra = named.contains(QLatin1Char(';')) || QDir::listSeparator() != QLatin1Char(':')
+                                  ? named.split(QLatin1Char(';'))
+                                  : splitColonList(named);
     for (const QString &name : extra + found) {
         const QString trimmed = name.trimmed();
         if (!trimmed.isEmpty() && !ports.contains(trimmed))
@@ -95,6 +130,10 @@ SettingsDialog::SettingsDialog(QWidget *parent)
         m_port->addItem(name, name);
     m_port->setCurrentIndex(m_port->count() > 0 ? 0 : -1);
     m_serialForm->addRow(tr("Port:"), m_port);
+    m_networkNote = new QLabel(m_serialGroup);
+    m_networkNote->setObjectName(QStringLiteral("networkNote"));
+    m_networkNote->setWordWrap(true);
+    m_serialForm->addRow(m_networkNote);
 
     m_baudRate = new QComboBox(m_serialGroup);
     m_baudRate->setObjectName(QStringLiteral("baudRateCombo"));
@@ -151,8 +190,27 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_serialGroup);
     layout->addWidget(m_serverGroup);
+    retranslatePortHelp();
+    connect(m_port, &QComboBox::currentTextChanged, this, &SettingsDialog::portChanged);
+    portChanged(m_port->currentText());
     adjustSize();
     resize(minimumSize());
+}
+
+void SettingsDialog::portChanged(const QString &name)
+{
+    const bool network = InstrumentPort::isNetworkName(name);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_baudRate, m_dataBits, m_parity, m_stopBits, m_flowControl})
+        w->setEnabled(!network);
+    m_networkNote->setVisible(network);
+}
+
+void SettingsDialog::retranslatePortHelp()
+{
+    m_port->setToolTip(tr("A serial port (COM3, /dev/ttyUSB0), or a serial device server or "
+                          "radio bridge on the network as host:port (192.168.0.20:4001)"));
+    m_networkNote->setText(tr("A network port: the instrument's serial line is set up at the "
+                              "device server; the settings below do not apply."));
 }
 
 void SettingsDialog::fillParity()
@@ -233,6 +291,7 @@ void SettingsDialog::retranslate()
     setFormLabel(m_serialForm, m_flowControl, tr("Flow control:"));
     setFormLabel(m_serverForm, m_address, tr("IP address:"));
     setFormLabel(m_serverForm, m_serverPort, tr("Port (server):"));
+    retranslatePortHelp();
 
     const int parity = m_parity->currentIndex();
     m_parity->clear();

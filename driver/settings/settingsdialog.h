@@ -11,6 +11,7 @@
 class QComboBox;
 class QFormLayout;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 
 class SettingsDialog : public QDialog
@@ -30,10 +31,12 @@ public:
     void retranslate();
 
     // The port list: the ports named in `named` (the value of the
-    // environment variable below, names separated by the system's path list
-    // separator, ';' on Windows and ':' elsewhere) come first, then the ports
-    // the system found; blanks around names, empty names and repeats are
-    // dropped. Without the variable the list is the system's.
+    // environment variable below) come first, then the ports the system
+    // found; blanks around names, empty names and repeats are dropped.
+    // Without the variable the list is the system's. Names are separated by
+    // ';', or by the system's path list separator (':' outside Windows),
+    // which then still keeps a network port ("host:port", "tcp://host:port",
+    // "[::1]:port") whole.
     static const char *const offeredPortsVariable;
     static QStringList offeredPorts(const QStringList &found, const QString &named);
 
@@ -48,10 +51,15 @@ public:
     QLineEdit *serverPortEdit() const { return m_serverPort; }
     QGroupBox *serialGroup() const { return m_serialGroup; }
     QGroupBox *serverGroup() const { return m_serverGroup; }
+    // Shown while the port field names a network port.
+    QLabel *networkNote() const { return m_networkNote; }
 
 private:
     void fillParity();
     void fillFlowControl();
+    // The serial parameters apply to a serial port only.
+    void portChanged(const QString &name);
+    void retranslatePortHelp();
 
     QGroupBox *m_serialGroup = nullptr;
     QFormLayout *m_serialForm = nullptr;
@@ -61,6 +69,7 @@ private:
     QComboBox *m_parity = nullptr;
     QComboBox *m_stopBits = nullptr;
     QComboBox *m_flowControl = nullptr;
+    QLabel *m_networkNote = nullptr;
 
     QGroupBox *m_serverGroup = nullptr;
     QFormLayout *m_serverForm = nullptr;

@@ -17,6 +17,8 @@
 #include "resources.h"
 #include "settingsdialog.h"
 
+#include <QLabel>
+
 namespace {
 QString formLabel(QWidget *field)
 {
@@ -127,6 +129,10 @@ private slots:
                  QStringList({"/tmp/demo/ttyTS", "COM7", "COM1"}));
         QCOMPARE(SettingsDialog::offeredPorts({"COM1"}, QString()), QStringList({"COM1"}));
         QCOMPARE(SettingsDialog::offeredPorts({}, QString(sep)), QStringList());
+        // Network ports, whatever the separator, stay whole.
+        const QStringList net{"/dev/pts/3", "127.0.0.1:5000", "tcp://ts16.local:4001", "[::1]:4002", "COM4"};
+        QCOMPARE(SettingsDialog::offeredPorts({}, net.join(';')), net);
+        QCOMPARE(SettingsDialog::offeredPorts({}, net.join(QString(sep))), net);
 
         QStringList found;
         for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
@@ -137,6 +143,26 @@ private slots:
         QCOMPARE(items(d.portCombo()), QStringList("/tmp/demo/ttyTS") + found);
         QCOMPARE(d.portCombo()->itemData(0).toString(), QStringLiteral("/tmp/demo/ttyTS"));
         QCOMPARE(d.settings().portName, QStringLiteral("/tmp/demo/ttyTS"));
+    }
+
+    // The serial parameters do not apply to a network port, and say so.
+    void networkPortSetsSerialFieldsAside()
+    {
+        SettingsDialog d;
+        d.show();
+        QList<QWidget *> serial{d.baudRateCombo(), d.dataBitsCombo(), d.parityCombo(),
+                                d.stopBitsCombo(), d.flowControlCombo()};
+        d.portCombo()->setEditText(QStringLiteral("tcp://10.0.0.7:4001"));
+        for (QWidget *w : serial)
+            QVERIFY(!w->isEnabled());
+        QVERIFY(d.networkNote()->isVisible());
+        QCOMPARE(d.settings().portName, QStringLiteral("tcp://10.0.0.7:4001"));
+        for (const char *name : {"COM3", "/dev/ttyUSB0", "ts16:"}) {
+            d.portCombo()->setEditText(QString::fromLatin1(name));
+            for (QWidget *w : serial)
+                QVERIFY2(w->isEnabled(), name);
+            QVERIFY(!d.networkNote()->isVisible());
+        }
     }
 
     void fieldsMapToPortSettings_data()
