@@ -224,7 +224,7 @@ bool InstrumentPort::isMalformedNetworkName(const QString &portName)
     const QString name = portName.trimmed();
     if (parseNetworkName(name))
         return false;
-    if (name.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive))
+    if (name.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive) || name.startsWith(QLatin1Char('[')))
         return true;
     // "host:" or "host:port" with a bad port; a Windows device path
     // ("\\.\COM10") or a Unix path never has a colon in these places.

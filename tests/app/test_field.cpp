@@ -4,6 +4,11 @@
 // measurement, a failed first measurement, a port that vanishes, a server
 // that goes away, a silent instrument, Disconnect while a distance is on its
 // way. Each case checks what the operator sees and what the server filed.
+//
+// The suite runs twice: with the instrument on a pseudo-terminal, and with
+// STADIOLINK_FIELD_TRANSPORT=tcp on a TCP connection to the simulator as a
+// serial device server would carry it, where a closed or reset connection
+// and an address that does not answer are tried as well.
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +27,10 @@
 
 #include <memory>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "../tools/cadserverprocess.h"
 #include "geocom.h"
 #include "mainwindow.h"
@@ -30,6 +39,11 @@
 #include "test_mainwindow_support.h"
 
 namespace {
+
+bool overTcp()
+{
+    return qEnvironmentVariable("STADIOLINK_FIELD_TRANSPORT") == QLatin1String("tcp");
+}
 
 // Time the calling thread spent blocked (neither running nor waiting for a
 // CPU), from the kernel's scheduler statistics, so that a loaded machine's
@@ -80,11 +94,15 @@ public:
         logPath = dir.filePath(QStringLiteral("requests.log"));
         // The simulator's default timing: answers after tens of ms, a
         // distance in standard mode after about 2 s.
-        sim.reset(new SimulatorProcess(QStringList{QStringLiteral("--log"), logPath} + extra));
+        QStringList args{QStringLiteral("--log"), logPath};
+        if (overTcp())
+            args << QStringLiteral("--tcp") << QStringLiteral("0") << QStringLiteral("--no-pty");
+        sim.reset(new SimulatorProcess(args + extra));
     }
     bool isReady() const { return sim->isReady(); }
     QString portName() const { return sim->portName(); }
-    // The instrument's end of the port goes away, as an unplugged adapter.
+    // The instrument's end of the port goes away, as an unplugged adapter or
+    // a switched-off device server.
     void vanish()
     {
         sim->process()->kill();
@@ -159,6 +177,48 @@ private:
 };
 
 const QString kMeasure = QStringLiteral("%R1Q,17017:2");
+
+// How the status bar and the log begin when the instrument's line failed.
+QString lostText(const QString &port)
+{
+    return overTcp() ? QStringLiteral("The instrument was lost: Port error %1: ").arg(port)
+                     : QStringLiteral("The instrument was lost: Port error %1: the port is gone").arg(port);
+}
+
+// A loopback address whose connections are never accepted: its listen
+// queue is full, so further connection requests go unanswered.
+class SilentAddress
+{
+public:
+    SilentAddress()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener, reinterpret_cast<sockaddr *>(&a), len) != 0 || ::listen(listener, 0) != 0
+            || ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        port = ntohs(a.sin_port);
+        for (int &f : fillers) {
+            f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(f, reinterpret_cast<sockaddr *>(&a), len);
+        }
+    }
+    ~SilentAddress()
+    {
+        for (int f : fillers)
+            ::close(f);
+        ::close(listener);
+    }
+    QString name() const { return QStringLiteral("127.0.0.1:%1").arg(port); }
+    int port = 0;
+
+private:
+    int listener = -1;
+    int fillers[2] = {-1, -1};
+};
 const int kGenerous = 15000;
 const int kHang = 60000;  // only a hang takes this long
 
@@ -328,7 +388,7 @@ private slots:
         QVERIFY(!w->isMeasuring() && !w->isTrackingActive());
         QVERIFY(!w->ui().trackingButton->isChecked());
         QCOMPARE(w->ui().trackingButton->text(), QStringLiteral("Tracking"));
-        const QString lost = QStringLiteral("The instrument was lost: Port error %1: the port is gone").arg(port);
+        const QString lost = lostText(port);
         QVERIFY2(statusText(*w).startsWith(lost), qPrintable(statusText(*w)));
         QVERIFY2(logText(*w).contains(lost), qPrintable(logText(*w)));
 
@@ -475,6 +535,71 @@ private slots:
         verifyClosed();
         QTRY_COMPARE(server.filed(), QStringList{QStringLiteral("S|G|P1")});
         QCOMPARE(statusText(*w), QStringLiteral("The COM port is closed"));
+    }
+
+    // A device server that closes or resets the connection while a distance
+    // is measured: lost like an unplugged cable; what was measured before
+    // is at the server and nothing is filed for the shot.
+    void peerEndsTheConnectionMidDistance_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("closes") << QStringLiteral("17017:close=500:1");
+        QTest::newRow("resets") << QStringLiteral("17017:reset=500:1");
+    }
+    void peerEndsTheConnectionMidDistance()
+    {
+        if (!overTcp())
+            QSKIP("a network port only");
+        QFETCH(QString, fault);
+        FieldInstrument sim({QStringLiteral("--fault"), QStringLiteral("17017:delay=0:1"),
+                             QStringLiteral("--fault"), fault});
+        Server server;
+        QVERIFY(sim.isReady() && server.start());
+        connectWindow(sim, server, QStringLiteral("S"));
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server.filed(), QStringList{QStringLiteral("S|G|P1")}, kGenerous);
+        QTRY_VERIFY(w->ui().measButton->isEnabled());
+        w->ui().measButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->serialLink(), kGenerous);
+        verifyClosed();
+        QVERIFY(!w->isMeasuring());
+        QVERIFY2(statusText(*w).startsWith(lostText(sim.portName())), qPrintable(statusText(*w)));
+        QVERIFY(logText(*w).contains(lostText(sim.portName())));
+        QCOMPARE(server.filed(), QStringList{QStringLiteral("S|G|P1")});
+    }
+
+    // An address that refuses, or never answers, the connection: said in a
+    // box, the status bar and the log; the window never waits for it and is
+    // ready to connect again.
+    void addressThatDoesNotConnect_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("refused") << false;
+        QTest::newRow("no answer") << true;
+    }
+    void addressThatDoesNotConnect()
+    {
+        if (!overTcp())
+            QSKIP("a network port only");
+        QFETCH(bool, silent);
+        SilentAddress quiet;
+        QVERIFY(quiet.port > 0);
+        const QString address = silent ? quiet.name() : QStringLiteral("tcp://127.0.0.1:%1").arg(deadPort());
+        Server server;
+        QVERIFY(server.start());
+        w.reset(new MainWindow(QStringLiteral("TS16")));
+        chooseLinks(*w, address, server.proc.port);
+        ModalAnswer box(clickButton(QMessageBox::Ok));
+        QVERIFY(blockedIn([&] { w->ui().actionConnect->trigger(); }) < 20);
+        QTRY_VERIFY_WITH_TIMEOUT(box.done, kGenerous);
+        const QString reason = silent ? QStringLiteral("no connection within 5 s")
+                                      : QStringLiteral("the connection was refused");
+        const QString error = QStringLiteral("Port error %1: %2").arg(address, reason);
+        QVERIFY2(box.text.startsWith(QStringLiteral("Couldn't connect to the instrument: ") + error),
+                 qPrintable(box.text));
+        QCOMPARE(statusText(*w), QStringLiteral("Connection error to the device"));
+        QVERIFY(logText(*w).contains(error));
+        verifyClosed();
     }
 };
 

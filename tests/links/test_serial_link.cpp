@@ -1,6 +1,7 @@
 // The serial link driven byte for byte over a real pseudo-terminal: the test
 // plays the instrument.
 
+#include "instrumentport.h"
 #include "linktesting.h"
 #include "ptypeer.h"
 
@@ -136,6 +137,23 @@ private slots:
             QVERIFY2(!n.openPort(ptySettings(QString::fromLatin1(bad))), bad);
             QVERIFY(n.errorString().startsWith(QStringLiteral("Port error %1: not a network address").arg(bad)));
         }
+    }
+
+    void networkPortNames()
+    {
+        QString host;
+        quint16 port = 0;
+        QVERIFY(InstrumentPort::parseNetworkName(" tcp://ts16.local:4001 ", &host, &port));
+        QCOMPARE(host, QStringLiteral("ts16.local"));
+        QCOMPARE(port, quint16(4001));
+        QVERIFY(InstrumentPort::parseNetworkName("[::1]:65535", &host, &port));
+        QCOMPARE(host, QStringLiteral("::1"));
+        QCOMPARE(port, quint16(65535));
+        for (const char *serial : {"COM3", "/dev/ttyUSB0", "\\\\.\\COM10", "/dev/serial/by-id/usb-FTDI:1"})
+            QVERIFY2(!InstrumentPort::isNetworkName(serial) && !InstrumentPort::isMalformedNetworkName(serial),
+                     serial);
+        for (const char *bad : {"host:0", "host:65536", "tcp://host", "host:", "[::1:4001"})
+            QVERIFY2(!InstrumentPort::isNetworkName(bad) && InstrumentPort::isMalformedNetworkName(bad), bad);
     }
 
     // --- start-up ----------------------------------------------------------
