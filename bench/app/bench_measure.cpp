@@ -1,8 +1,13 @@
 // Measurement road benchmark of the main window, over a real pty and TCP
 // loopback:
-//  1. latency from the instrument's 17017 reply (written by a pty peer in
-//     its own thread) to the point's arrival at a server thread, for
-//     repeated Measure clicks;
+//  0. with both links connected to the simulated instrument (over its
+//     pseudo-terminal and over TCP) and the reference CAD server and nothing
+//     to do, how often each link's thread and the GUI thread wake up (their
+//     voluntary context switches per second), with the window's 500 ms poll
+//     running and stopped;
+//  1. latency from the instrument's 17017 reply (written by an instrument
+//     peer in its own thread, on a pty and on a TCP connection) to the
+//     point's arrival at a server thread, for repeated Measure clicks;
 //  2. while tracking delivers a distance every N ms, the longest time the
 //     GUI thread's event loop is blocked, and the reply-to-server latency
 //     of the tracked points;
@@ -14,9 +19,15 @@
 //     laser, arrows, EDM mode and Disconnect; the longest GUI-thread stall
 //     (target under 20 ms), and whether the point still reached the server.
 //   bench_measure [measurements, default 200] [tracking seconds, default 10]
-//                 [tracking interval ms, default 50]
+//                 [tracking interval ms, default 50] [idle seconds, default 10]
+// The simulator and the reference server are taken from the build folder
+// this program lies in.
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -38,10 +49,12 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <map>
 #include <vector>
 
 #include "client.h"
@@ -72,6 +85,23 @@ public:
     std::vector<Clock::time_point> measureReplies;   // 17017 replies
     std::vector<Clock::time_point> trackReplies;     // 2108 replies with a distance
 
+    // Serves one TCP connection on loopback instead of a pty; path is then
+    // the address to open.
+    bool openTcp()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener, reinterpret_cast<sockaddr *>(&a), len) != 0 || ::listen(listener, 1) != 0)
+            return false;
+        getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+        path = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        worker = std::thread([this] { run(); });
+        return true;
+    }
+
     bool open()
     {
         char name[256] = {0};
@@ -94,6 +124,8 @@ public:
             ::close(master);
         if (slave >= 0)
             ::close(slave);
+        if (listener >= 0)
+            ::close(listener);
     }
 
 private:
@@ -101,6 +133,14 @@ private:
     {
         std::string pending;
         Clock::time_point lastDistance = Clock::now();
+        while (!quit && master < 0 && listener >= 0) {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0) {
+                master = ::accept(listener, nullptr, nullptr);
+                const int one = 1;
+                ::setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            }
+        }
         while (!quit) {
             pollfd p{master, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0)
@@ -118,6 +158,11 @@ private:
                 pending.erase(0, nl + 1);
                 const size_t comma = line.find(',');
                 const int rpc = comma == std::string::npos ? 0 : std::atoi(line.c_str() + comma + 1);
+                // The transaction id, echoed.
+                const size_t colon = line.find(':');
+                const size_t second = comma == std::string::npos ? std::string::npos : line.find(',', comma + 1);
+                const std::string trid =
+                    second != std::string::npos && second < colon ? line.substr(second + 1, colon - second - 1) : "0";
                 std::string reply = "0";
                 bool isMeasure = false, isTrack = false;
                 switch (rpc) {
@@ -150,7 +195,7 @@ private:
                 default: break;
                 }
                 lastWasDistance = isTrack;
-                const std::string out = "%R1P,0,0:" + reply + "\r\n";
+                const std::string out = "%R1P,0," + trid + ":" + reply + "\r\n";
                 const Clock::time_point t = Clock::now();
                 if (::write(master, out.data(), out.size()) < 0)
                     continue;
@@ -165,6 +210,7 @@ private:
 
     int master = -1;
     int slave = -1;
+    int listener = -1;
     bool lastWasDistance = false;
     std::thread worker;
 };
@@ -245,7 +291,16 @@ private:
                     break;
                 const std::string payload = pending.substr(2, len);
                 pending.erase(0, 2 + len);
-                if (payload == "device" || payload.size() < 2)
+                if (payload == "device") {
+                    // Connected; asks for the identification.
+                    std::string m1, m9;
+                    put16(m1, 1);
+                    put16(m9, 9);
+                    send(m1);
+                    send(m9);
+                    continue;
+                }
+                if (payload.size() < 2)
                     continue;
                 const int type = (quint8(payload[0]) << 8) | quint8(payload[1]);
                 if (type == 4) {
@@ -326,6 +381,103 @@ public:
     }
 };
 
+// Voluntary context switches (the thread went to sleep and was woken) of
+// this process's threads, summed by thread name; the GUI thread is "GUI".
+std::map<std::string, long> wakeUps()
+{
+    std::map<std::string, long> out;
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    for (const QString &tid : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(tid));
+        if (!comm.open(QIODevice::ReadOnly) || !status.open(QIODevice::ReadOnly))
+            continue;
+        const std::string name = tid == pid ? "GUI" : comm.readAll().trimmed().toStdString();
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                out[name] += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+    }
+    return out;
+}
+
+// Starts a tool of the build and returns its first line of output.
+QString startTool(QProcess &p, const QString &relative, const QStringList &args)
+{
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../../") + relative, args);
+    if (!p.waitForStarted(5000) || !p.waitForReadyRead(10000))
+        return QString();
+    return QString::fromLocal8Bit(p.readLine()).trimmed();
+}
+
+void pointWindowAt(MainWindow &w, const QString &port, int serverPort)
+{
+    w.ui().sessionEdit->setText(QStringLiteral("S"));
+    w.ui().groupEdit->setText(QStringLiteral("G"));
+    w.ui().pointNameEdit->setText(QStringLiteral("P"));
+    w.settingsDialog()->portCombo()->setEditText(port);
+    w.settingsDialog()->addressEdit()->setText(QStringLiteral("127.0.0.1"));
+    w.settingsDialog()->serverPortEdit()->setText(QString::number(serverPort));
+}
+
+// 0. Both links connected to the simulator and the reference server,
+// nothing to do: wake-ups per second of each thread, the window's poll on
+// and off.
+bool idleWakeUps(bool tcp, int seconds)
+{
+    QProcess sim, cad;
+    const QString port = startTool(sim, QStringLiteral("tools/simulator/stadiolink-sim"),
+                                   tcp ? QStringList{"--tcp", "0", "--no-pty"} : QStringList());
+    const QString listening = startTool(cad, QStringLiteral("tools/cadserver/stadiolink-cadserver"), {"--port", "0"});
+    if (port.isEmpty() || !listening.startsWith(QLatin1String("listening on "))) {
+        std::fprintf(stderr, "bench_measure: the simulator or the reference server did not start\n");
+        return false;
+    }
+    {
+        QTemporaryDir journalDir;
+        MainWindow w(QStringLiteral("Bench"));
+        w.journal()->setFolder(journalDir.path());
+        pointWindowAt(w, port, listening.mid(13).toInt());
+        w.ui().actionConnect->trigger();
+        waitFor([&] { return !w.ui().serialNumberLabel->text().isEmpty() && w.ui().serverStatusLabel->isEnabled(); },
+                15000);
+        if (!w.ui().serverStatusLabel->isEnabled()) {
+            std::fprintf(stderr, "bench_measure: the window did not connect\n");
+            return false;
+        }
+        waitFor([] { return false; }, 1500); // start-up requests, base points
+        for (bool polls : {true, false}) {
+            if (!polls) {
+                w.pollTimer()->stop();
+                waitFor([] { return false; }, 1000);
+            }
+            const auto a = wakeUps();
+            QElapsedTimer t;
+            t.start();
+            // The GUI thread sleeps in its event loop meanwhile, as it does
+            // in the program.
+            QEventLoop idle;
+            QTimer::singleShot(seconds * 1000, &idle, &QEventLoop::quit);
+            idle.exec();
+            const auto b = wakeUps();
+            const double secs = t.elapsed() / 1000.0;
+            auto rate = [&](const char *name) {
+                return (b.count(name) ? b.at(name) - (a.count(name) ? a.at(name) : 0) : 0) / secs;
+            };
+            std::printf("idle, both links connected, instrument on %s, window's poll %s: wake-ups/s: "
+                        "instrument link %.1f, server link %.1f, GUI thread %.1f\n",
+                        tcp ? "TCP" : "a pseudo-terminal", polls ? "on (500 ms)" : "off",
+                        rate("SerialPortHandl"), rate("Client"), rate("GUI"));
+        }
+        w.ui().actionDisconnect->trigger();
+        waitFor([&] { return !w.isClosing(); }, 20000);
+    }
+    sim.terminate();
+    cad.terminate();
+    sim.waitForFinished(3000);
+    cad.waitForFinished(3000);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -335,6 +487,50 @@ int main(int argc, char **argv)
     const int measurements = argc > 1 ? std::atoi(argv[1]) : 200;
     const int trackSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
     const int trackInterval = argc > 3 ? std::atoi(argv[3]) : 50;
+    const int idleSeconds = argc > 4 ? std::atoi(argv[4]) : 10;
+
+    if (!idleWakeUps(false, idleSeconds) || !idleWakeUps(true, idleSeconds))
+        return 1;
+
+    // 1. over TCP: an instrument behind a serial device server.
+    {
+        PtyInstrument tcpInstrument;
+        TcpServer tcpServer;
+        if (!tcpInstrument.openTcp() || !tcpServer.listen()) {
+            std::fprintf(stderr, "bench_measure: cannot open the sockets\n");
+            return 1;
+        }
+        QTemporaryDir journalDir;
+        MainWindow w(QStringLiteral("Bench"));
+        w.journal()->setFolder(journalDir.path());
+        pointWindowAt(w, QString::fromStdString(tcpInstrument.path), tcpServer.port);
+        w.ui().actionConnect->trigger();
+        waitFor([&] { return w.ui().serverStatusLabel->isEnabled(); }, 5000);
+        waitFor([] { return false; }, 500);
+        std::vector<double> latencies;
+        for (int i = 0; i < measurements; ++i) {
+            size_t before;
+            {
+                std::lock_guard<std::mutex> lock(tcpServer.m);
+                before = tcpServer.points.size();
+            }
+            w.handlerMeasButtonClick();
+            waitFor([&] {
+                std::lock_guard<std::mutex> lock(tcpServer.m);
+                return tcpServer.points.size() > before && w.ui().measButton->isEnabled();
+            }, 5000);
+            std::lock_guard<std::mutex> l1(tcpServer.m);
+            std::lock_guard<std::mutex> l2(tcpInstrument.m);
+            if (tcpServer.points.size() > before && !tcpInstrument.measureReplies.empty())
+                latencies.push_back(msSince(tcpInstrument.measureReplies.back(), tcpServer.points.back()));
+        }
+        const Stats m = stats(latencies);
+        std::printf("measure, instrument on TCP: %zu of %d points arrived; instrument reply -> server arrival ms: "
+                    "median %.3f, mean %.3f, p95 %.3f, max %.3f\n",
+                    latencies.size(), measurements, m.median, m.mean, m.p95, m.max);
+        w.ui().actionDisconnect->trigger();
+        waitFor([&] { return !w.isClosing(); }, 20000);
+    }
 
     PtyInstrument instrument;
     instrument.trackIntervalMs = trackInterval;
@@ -344,16 +540,15 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    MainWindow w(QStringLiteral("Bench"));
     QTemporaryDir journalDir;
+    MainWindow w(QStringLiteral("Bench"));
     w.journal()->setFolder(journalDir.path());
     w.ui().sessionEdit->setText(QStringLiteral("S"));
     w.ui().groupEdit->setText(QStringLiteral("G"));
     w.ui().pointNameEdit->setText(QStringLiteral("P"));
-    w.settingsDialog()->portCombo()->setEditText(QString::fromStdString(instrument.path));
-    w.settingsDialog()->addressEdit()->setText(QStringLiteral("127.0.0.1"));
-    w.settingsDialog()->serverPortEdit()->setText(QString::number(server.port));
+    pointWindowAt(w, QString::fromStdString(instrument.path), server.port);
     w.ui().actionConnect->trigger();
+    waitFor([&] { return w.ui().serverStatusLabel->isEnabled(); }, 5000);
     if (!w.serverLink()) {
         std::fprintf(stderr, "bench_measure: no server link\n");
         return 1;
@@ -373,7 +568,7 @@ int main(int argc, char **argv)
         w.handlerMeasButtonClick();
         waitFor([&] {
             std::lock_guard<std::mutex> lock(server.m);
-            return server.points.size() > before;
+            return server.points.size() > before && w.ui().measButton->isEnabled();
         }, 5000);
         std::lock_guard<std::mutex> l1(server.m);
         std::lock_guard<std::mutex> l2(instrument.m);
@@ -384,8 +579,8 @@ int main(int argc, char **argv)
     for (int i = 0; i < measurements; ++i)
         measureOnce(latencies);
     const Stats m = stats(latencies);
-    std::printf("measure: %zu of %d points arrived; instrument reply -> server arrival ms: "
-                "median %.2f, mean %.2f, p95 %.2f, max %.2f\n",
+    std::printf("measure, instrument on a pty: %zu of %d points arrived; instrument reply -> server arrival ms: "
+                "median %.3f, mean %.3f, p95 %.3f, max %.3f\n",
                 latencies.size(), measurements, m.median, m.mean, m.p95, m.max);
 
     // 2. Tracking: the GUI thread's longest stall while points stream in.

@@ -46,7 +46,11 @@ public:
             QByteArray p;
             while (reader.next(&p)) {
                 arrivals.push_back(now);
-                blocks.fetch_add(1, std::memory_order_release);
+                // The greeting is answered with 9: the link identifies itself.
+                if (blocks.fetch_add(1, std::memory_order_release) == 0) {
+                    s->write(ServerMessages::encodeEmpty(ServerMessages::Identify));
+                    s->flush();
+                }
             }
         }
     }
@@ -71,7 +75,7 @@ int main(int argc, char *argv[])
     }
     client.sendDevice("S", "G", "Bench");
     client.start();
-    while (server.blocks < 1)
+    while (server.blocks < 2) // the greeting and the identification
         QThread::usleep(100);
 
     MeasuringPoint pt;
@@ -88,7 +92,7 @@ int main(int argc, char *argv[])
         client.sendPoint(pt);
     }
     const auto handed = Clock::now();
-    while (server.blocks < 1 + points)
+    while (server.blocks < 2 + points)
         QThread::usleep(200);
     const auto t1 = Clock::now();
     std::printf("silent server: %d points in %.1f ms = %.0f points/s (handing over took %.1f ms)\n", points,

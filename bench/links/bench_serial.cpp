@@ -1,7 +1,8 @@
-// GeoCOM round trips per second through a pseudo-terminal against the
-// simulated instrument answering at once: first through SerialPortHandler
-// (its own back-to-back TMC_GetSimpleMea poll), then a minimal
-// write-line/read-line loop on the same terminal.
+// GeoCOM round trips per second against the simulated instrument answering
+// at once, over a pseudo-terminal and over TCP loopback: through the
+// instrument link (requests kept queued back to back, each reply matched by
+// its transaction id) and through a minimal write-line/read-line loop on the
+// same line.
 //
 //   bench_serial <path to stadiolink-sim> [seconds per run, default 5]
 
@@ -12,31 +13,24 @@
 #include <QProcess>
 #include <QThread>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-class CountingHandler : public SerialPortHandler
+// The requests are all queued before the link starts, so the link serves
+// them back to back and nobody else runs in its thread meanwhile.
+double linkRate(const QString &port, double seconds, double expectedRate)
 {
-public:
-    std::atomic<long> replies{0};
-
-protected:
-    void readReply() override
-    {
-        SerialPortHandler::readReply();
-        ++replies;
-    }
-};
-
-double linkRate(const QString &port, double seconds)
-{
-    CountingHandler link;
+    SerialPortHandler link;
     PortSettings s;
     s.portName = port;
     s.baudRate = 115200;
@@ -44,20 +38,48 @@ double linkRate(const QString &port, double seconds)
         std::fprintf(stderr, "%s\n", qPrintable(link.errorString()));
         return -1;
     }
-    link.start();
-    QThread::msleep(300);  // warm-up
-    const long start = link.replies;
+    const long warmUp = 2000;
+    const long total = warmUp + long(expectedRate * seconds);
+    std::atomic<long> replies{0};
     QElapsedTimer clock;
+    std::atomic<qint64> startNs{0}, endNs{0};
+    QObject::connect(&link, &SerialPortHandler::responseReceived, &link,
+                     [&](QPair<RPC, QVariant>) {
+                         const long n = ++replies;
+                         if (n == warmUp)
+                             startNs = clock.nsecsElapsed();
+                         else if (n == total)
+                             endNs = clock.nsecsElapsed();
+                     },
+                     Qt::DirectConnection);
+    for (long i = 0; i < total; ++i)
+        link.enqueue(CSV_GetInstrumentNo, {});
     clock.start();
-    QThread::msleep(unsigned(seconds * 1000));
-    const long count = link.replies - start;
-    const double elapsed = clock.nsecsElapsed() / 1e9;
+    link.start();
+    while (endNs == 0 && link.isRunning() && clock.elapsed() < qint64(seconds * 20000))
+        QThread::msleep(20);
     link.stop();
-    return count / elapsed;
+    if (endNs == 0)
+        return -1;
+    return (total - warmUp) / ((endNs - startNs) / 1e9);
 }
 
-double rawRate(const QString &port, double seconds)
+int openLine(const QString &port)
 {
+    QString host = port.section(QLatin1Char(':'), 0, 0);
+    const int tcpPort = port.section(QLatin1Char(':'), 1).toInt();
+    if (tcpPort > 0) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(quint16(tcpPort));
+        ::inet_pton(AF_INET, host.toLatin1().constData(), &a.sin_addr);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+            return -1;
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return fd;
+    }
     const int fd = ::open(port.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     if (fd < 0)
         return -1;
@@ -66,7 +88,15 @@ double rawRate(const QString &port, double seconds)
     cfmakeraw(&tio);
     tcsetattr(fd, TCSANOW, &tio);
     tcflush(fd, TCIOFLUSH);
-    const char request[] = "%R1Q,2108:0,1\r\n";
+    return fd;
+}
+
+double rawRate(const QString &port, double seconds)
+{
+    const int fd = openLine(port);
+    if (fd < 0)
+        return -1;
+    const char request[] = "%R1Q,5003,1:\r\n";
     char buf[512];
     long count = 0;
     QElapsedTimer clock;
@@ -94,6 +124,34 @@ double rawRate(const QString &port, double seconds)
     return count / elapsed;
 }
 
+bool run(const char *simulator, bool tcp, double seconds)
+{
+    QProcess sim;
+    QStringList args{"--fast"};
+    if (tcp)
+        args << "--tcp" << "0" << "--no-pty";
+    sim.start(QString::fromLocal8Bit(simulator), args);
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "simulator did not start\n");
+        return false;
+    }
+    const QString port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    const double raw = rawRate(port, seconds);
+    QThread::msleep(200); // the simulator takes the next connection
+    const double link = linkRate(port, seconds, raw);
+    sim.terminate();
+    sim.waitForFinished(3000);
+    if (link <= 0 || raw <= 0) {
+        std::fprintf(stderr, "a run failed (link %.1f, raw %.1f)\n", link, raw);
+        return false;
+    }
+    const char *what = tcp ? "TCP loopback" : "pseudo-terminal";
+    std::printf("%s: GeoCOM round trips/s through the instrument link: %.0f\n", what, link);
+    std::printf("%s: GeoCOM round trips/s, minimal write/read loop:    %.0f\n", what, raw);
+    std::printf("%s: ratio link / minimal loop: %.2f\n", what, link / raw);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -104,24 +162,6 @@ int main(int argc, char **argv)
         return 2;
     }
     const double seconds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toDouble() : 5.0;
-    QProcess sim;
-    sim.start(QString::fromLocal8Bit(argv[1]), {"--fast"});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "simulator did not start\n");
-        return 1;
-    }
-    const QString port = QString::fromLocal8Bit(sim.readLine()).trimmed();
-
-    const double link = linkRate(port, seconds);
-    const double raw = rawRate(port, seconds);
-    sim.terminate();
-    sim.waitForFinished(3000);
-    if (link <= 0 || raw <= 0) {
-        std::fprintf(stderr, "a run failed (link %.1f, raw %.1f)\n", link, raw);
-        return 1;
-    }
-    std::printf("serial round trips/s through SerialPortHandler: %.0f\n", link);
-    std::printf("serial round trips/s, minimal write/read loop:   %.0f\n", raw);
-    std::printf("ratio link / minimal loop: %.2f\n", link / raw);
-    return 0;
+    const bool ok = run(argv[1], false, seconds) && run(argv[1], true, seconds);
+    return ok ? 0 : 1;
 }

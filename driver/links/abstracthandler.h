@@ -112,6 +112,13 @@ protected:
     // before it runs come to one pass.
     void wake()
     {
+        if (QThread::currentThread() == this) {
+            // The link's own thread: every handler there ends in serve(), and
+            // a serve() under way goes round once more.
+            if (serving)
+                serveAgain = true;
+            return;
+        }
         QMutexLocker locker(&inboxMutex);
         if (wakePending.fetchAndStoreOrdered(1) != 0)
             return;

@@ -10,6 +10,11 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 class SerialLine : public InstrumentPort
@@ -39,8 +44,22 @@ public:
 
     void write(const QByteArray &bytes) override
     {
-        if (port->write(bytes) != bytes.size())
+        QByteArray rest = bytes;
+#ifdef Q_OS_UNIX
+        // Straight to the line when nothing waits before it: the port's own
+        // buffer would go through the event loop once more for every line.
+        if (port->bytesToWrite() == 0) {
+            const ssize_t n = ::write(int(port->handle()), bytes.constData(), size_t(bytes.size()));
+            if (n == bytes.size())
+                return;
+            if (n > 0)
+                rest = bytes.mid(int(n));
+        }
+#endif
+        if (port->write(rest) != rest.size())
             onError(port->error() == QSerialPort::NoError ? QSerialPort::WriteError : port->error());
+        else
+            port->flush(); // to the line now, not at the next pass of the loop
     }
 
     QByteArray readAll() override { return port ? port->readAll() : QByteArray(); }
@@ -129,8 +148,23 @@ public:
 
     void write(const QByteArray &bytes) override
     {
-        if (socket->write(bytes) != bytes.size())
+        QByteArray rest = bytes;
+#ifdef Q_OS_UNIX
+        // Straight to the connection when nothing waits before it (see the
+        // serial line).
+        if (socket->bytesToWrite() == 0) {
+            const ssize_t n = ::send(int(socket->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n == bytes.size())
+                return;
+            if (n > 0)
+                rest = bytes.mid(int(n));
+        }
+#endif
+        if (socket->write(rest) != rest.size())
             onError(socket->error());
+        else
+            socket->flush(); // to the line now, not at the next pass of the loop
     }
 
     QByteArray readAll() override { return socket ? socket->readAll() : QByteArray(); }
