@@ -168,6 +168,34 @@ private slots:
         QCOMPARE(measureRequests(), before + 1);
     }
 
+    // The session the server accepted for a Measure is the link's, also
+    // when the shot fails and a group name comes before the next one: the
+    // next Measure does not ask for it again.
+    void acceptedSessionOutlivesAFailedShot()
+    {
+        sim.reset(new Instrument({QStringLiteral("--fault"), QStringLiteral("17017:error=1292:1")}));
+        QVERIFY(sim->isReady());
+        connectWith(QStringLiteral("S1"));
+        server->confirmSessions = true;
+        w->ui().sessionEdit->setText(QStringLiteral("S2"));
+        {
+            ModalAnswer failed(clickButton(QMessageBox::Ok));
+            w->ui().measButton->click();
+            QTRY_VERIFY_WITH_TIMEOUT(failed.done, 5000);
+            QVERIFY(failed.text.contains(QStringLiteral("1292")));
+        }
+        server->sendText(5, QStringLiteral("G2"));
+        QTRY_COMPARE(w->ui().groupEdit->text(), QStringLiteral("G2"));
+        QTRY_VERIFY(w->ui().measButton->isEnabled());
+        w->ui().measButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(server->ofType(3).size(), 1, 5000);
+        QCOMPARE(server->ofType(3).first().texts.mid(0, 2), QStringList({"S2", "G2"}));
+        QCOMPARE(server->ofType(4).size(), 1);
+        QCOMPARE(w->serverLink()->sessionNameValue(), QStringLiteral("S2"));
+        sim.reset(new Instrument);
+        QVERIFY(sim->isReady());
+    }
+
     // The wait for the session ends without a confirmation: by its bound,
     // and with the connection.
     void sessionWaitEnds()
