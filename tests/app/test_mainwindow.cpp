@@ -445,6 +445,23 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, "closing the links took too long");
         QVERIFY(sim.commands().endsWith(QStringLiteral("%R1Q,1004:0")));
         QTRY_VERIFY(!server.isConnected());
+
+        // A server that takes nothing more does not hold the window's
+        // closing up either (its link's writes are bounded by 10 s).
+        ScriptServer stuck;
+        w = new MainWindow;
+        chooseLinks(*w, sim.portName(), stuck.port());
+        w->ui().actionConnect->trigger();
+        QTRY_VERIFY(w->ui().serverStatusLabel->isEnabled());
+        stuck.stopReading();
+        MeasuringPoint big;
+        big.pointName = QString(16000, QLatin1Char('p'));
+        for (int i = 0; i < 300; ++i)
+            w->serverLink()->sendPoint(big);
+        QTest::qWait(300);
+        clock.restart();
+        delete w;
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     }
 };
 
