@@ -293,6 +293,10 @@ void MainWindow::openSerialPort()
         return;
     }
     m_instrumentOpen = false;
+    if (m_distanceReplyMs > 0)
+        link->setReplyTimeout(m_distanceReplyMs);
+    if (m_quickReplyMs > 0)
+        link->setQuickReplyTimeout(m_quickReplyMs);
 
     setControlsEnabled(true);
     showStatus(tr("Connecting to the instrument at %1 ...").arg(link->portName()));

@@ -82,6 +82,14 @@ public:
     void setSessionConfirmTimeout(int ms) { m_sessionTimeoutMs = ms; }
     bool isTrackingActive() const { return trackingActive; }
     bool isLaserOn() const { return laserOn; }
+    // Bounds on the instrument's replies for links opened from now on, in
+    // ms: a distance measurement's and a quick request's (0: the link's
+    // defaults, 10 s and 1 s).
+    void setInstrumentReplyTimeouts(int distanceMs, int quickMs)
+    {
+        m_distanceReplyMs = distanceMs;
+        m_quickReplyMs = quickMs;
+    }
     // True from Disconnect (or the loss of the instrument) until both links
     // have finished; Connect is enabled again afterwards.
     bool isClosing() const { return m_closingLink != nullptr || !m_closingClients.isEmpty(); }
@@ -228,6 +236,8 @@ private:
     SerialPortHandler *m_closingLink = nullptr;
     // The current instrument link's line is open (opened() came).
     bool m_instrumentOpen = false;
+    int m_distanceReplyMs = 0;
+    int m_quickReplyMs = 0;
     // Server links asked to stop, deleted when their threads finish.
     QList<Client *> m_closingClients;
 };
