@@ -72,7 +72,7 @@ double msSince(Clock::time_point a, Clock::time_point b)
 }
 
 // The instrument: answers every GeoCOM request line at once.
-class PtyInstrument
+class LineInstrument
 {
 public:
     std::string path;
@@ -115,7 +115,7 @@ public:
         worker = std::thread([this] { run(); });
         return true;
     }
-    ~PtyInstrument()
+    ~LineInstrument()
     {
         quit = true;
         if (worker.joinable())
@@ -419,6 +419,25 @@ void pointWindowAt(MainWindow &w, const QString &port, int serverPort)
     w.settingsDialog()->serverPortEdit()->setText(QString::number(serverPort));
 }
 
+// One Measure click; its reply-to-arrival delay goes to `into`.
+void measureOnce(MainWindow &w, LineInstrument &instrument, TcpServer &server, std::vector<double> &into)
+{
+    size_t before;
+    {
+        std::lock_guard<std::mutex> lock(server.m);
+        before = server.points.size();
+    }
+    w.handlerMeasButtonClick();
+    waitFor([&] {
+        std::lock_guard<std::mutex> lock(server.m);
+        return server.points.size() > before && w.ui().measButton->isEnabled();
+    }, 5000);
+    std::lock_guard<std::mutex> l1(server.m);
+    std::lock_guard<std::mutex> l2(instrument.m);
+    if (server.points.size() > before && !instrument.measureReplies.empty())
+        into.push_back(msSince(instrument.measureReplies.back(), server.points.back()));
+}
+
 // 0. Both links connected to the simulator and the reference server,
 // nothing to do: wake-ups per second of each thread, the window's poll on
 // and off.
@@ -494,7 +513,7 @@ int main(int argc, char **argv)
 
     // 1. over TCP: an instrument behind a serial device server.
     {
-        PtyInstrument tcpInstrument;
+        LineInstrument tcpInstrument;
         TcpServer tcpServer;
         if (!tcpInstrument.openTcp() || !tcpServer.listen()) {
             std::fprintf(stderr, "bench_measure: cannot open the sockets\n");
@@ -508,22 +527,8 @@ int main(int argc, char **argv)
         waitFor([&] { return w.ui().serverStatusLabel->isEnabled(); }, 5000);
         waitFor([] { return false; }, 500);
         std::vector<double> latencies;
-        for (int i = 0; i < measurements; ++i) {
-            size_t before;
-            {
-                std::lock_guard<std::mutex> lock(tcpServer.m);
-                before = tcpServer.points.size();
-            }
-            w.handlerMeasButtonClick();
-            waitFor([&] {
-                std::lock_guard<std::mutex> lock(tcpServer.m);
-                return tcpServer.points.size() > before && w.ui().measButton->isEnabled();
-            }, 5000);
-            std::lock_guard<std::mutex> l1(tcpServer.m);
-            std::lock_guard<std::mutex> l2(tcpInstrument.m);
-            if (tcpServer.points.size() > before && !tcpInstrument.measureReplies.empty())
-                latencies.push_back(msSince(tcpInstrument.measureReplies.back(), tcpServer.points.back()));
-        }
+        for (int i = 0; i < measurements; ++i)
+            measureOnce(w, tcpInstrument, tcpServer, latencies);
         const Stats m = stats(latencies);
         std::printf("measure, instrument on TCP: %zu of %d points arrived; instrument reply -> server arrival ms: "
                     "median %.3f, mean %.3f, p95 %.3f, max %.3f\n",
@@ -532,7 +537,7 @@ int main(int argc, char **argv)
         waitFor([&] { return !w.isClosing(); }, 20000);
     }
 
-    PtyInstrument instrument;
+    LineInstrument instrument;
     instrument.trackIntervalMs = trackInterval;
     TcpServer server;
     if (!instrument.open() || !server.listen()) {
@@ -558,26 +563,9 @@ int main(int argc, char **argv)
     waitFor([&] { return settle.elapsed() > 500; }, 1000);
 
     // 1. Measure, one at a time.
-    // One Measure click; its reply-to-arrival delay goes to `into`.
-    auto measureOnce = [&](std::vector<double> &into) {
-        size_t before;
-        {
-            std::lock_guard<std::mutex> lock(server.m);
-            before = server.points.size();
-        }
-        w.handlerMeasButtonClick();
-        waitFor([&] {
-            std::lock_guard<std::mutex> lock(server.m);
-            return server.points.size() > before && w.ui().measButton->isEnabled();
-        }, 5000);
-        std::lock_guard<std::mutex> l1(server.m);
-        std::lock_guard<std::mutex> l2(instrument.m);
-        if (server.points.size() > before && !instrument.measureReplies.empty())
-            into.push_back(msSince(instrument.measureReplies.back(), server.points.back()));
-    };
     std::vector<double> latencies;
     for (int i = 0; i < measurements; ++i)
-        measureOnce(latencies);
+        measureOnce(w, instrument, server, latencies);
     const Stats m = stats(latencies);
     std::printf("measure, instrument on a pty: %zu of %d points arrived; instrument reply -> server arrival ms: "
                 "median %.3f, mean %.3f, p95 %.3f, max %.3f\n",
@@ -639,7 +627,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 2 * measurements; ++i) {
         const bool on = i % 2 == 1;
         w.journal()->setEnabled(on);
-        measureOnce(on ? journalOn : journalOff);
+        measureOnce(w, instrument, server, on ? journalOn : journalOff);
     }
     w.journal()->setEnabled(true);
     const Stats off = stats(journalOff), on = stats(journalOn);

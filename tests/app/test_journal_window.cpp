@@ -24,24 +24,6 @@
 
 namespace {
 
-// Every decodable line of the window's journal files, in order.
-QList<JournalRecord> journalLines(const QString &folder)
-{
-    QList<JournalRecord> lines;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList({QStringLiteral("journal-*.csv")}, QDir::Files, QDir::Name)) {
-        QFile f(dir.filePath(name));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        while (!f.atEnd()) {
-            JournalRecord r;
-            if (decodeJournalRecord(f.readLine(), &r))
-                lines << r;
-        }
-    }
-    return lines;
-}
-
 // The last state of each point, by point name.
 QMap<QString, QString> lastStates(const QString &folder)
 {

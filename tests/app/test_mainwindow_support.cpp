@@ -1,8 +1,10 @@
 #include "test_mainwindow_support.h"
 
 #include "geocom.h"
+#include "journalrecord.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDateTime>
 #include <QComboBox>
 #include <QDialog>
@@ -367,6 +369,23 @@ void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort, con
     static QTemporaryDir journals;
     static int count = 0;
     w.journal()->setFolder(journals.filePath(QStringLiteral("journal%1").arg(++count)));
+}
+
+QList<JournalRecord> journalLines(const QString &folder)
+{
+    QList<JournalRecord> lines;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("journal-*.csv")}, QDir::Files, QDir::Name)) {
+        QFile f(dir.filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        while (!f.atEnd()) {
+            JournalRecord r;
+            if (decodeJournalRecord(f.readLine(), &r))
+                lines << r;
+        }
+    }
+    return lines;
 }
 
 quint16 deadPort()

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+struct JournalRecord;
 class MainWindow;
 class QWidget;
 class SimulatorProcess;
@@ -145,6 +146,10 @@ std::function<void(QWidget *)> enterText(const QString &text, bool accept = true
 // gives the window an empty journal folder.
 void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort,
                  const QString &host = QStringLiteral("127.0.0.1"));
+
+// Every decodable line of the journal files of a folder, file by file in
+// name order, lines in file order.
+QList<JournalRecord> journalLines(const QString &folder);
 
 // A loopback port nobody listens on.
 quint16 deadPort();

@@ -89,17 +89,9 @@ QStringList csvRows(const QString &path)
 QVector<JournalRecord> journalPoints(const QString &folder)
 {
     QVector<JournalRecord> out;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList({QStringLiteral("journal-*.csv")}, QDir::Files, QDir::Name)) {
-        QFile f(dir.filePath(name));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        while (!f.atEnd()) {
-            JournalRecord r;
-            if (decodeJournalRecord(f.readLine(), &r) && r.kind == JournalRecord::Point)
-                out << r;
-        }
-    }
+    for (const JournalRecord &r : journalLines(folder))
+        if (r.kind == JournalRecord::Point)
+            out << r;
     return out;
 }
 
