@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include "basepoints.h"
+#include "basepointstable.h"
 #include "client.h"
 #include "dialogplacement.h"
 #include "geometry.h"
@@ -62,6 +63,13 @@ MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow
     m_sessionTimer->setSingleShot(true);
     connect(m_sessionTimer, &QTimer::timeout, this, &MainWindow::sessionNotConfirmed);
 
+    m_reconnectTimer = new QTimer(this);
+    m_reconnectTimer->setSingleShot(true);
+    connect(m_reconnectTimer, &QTimer::timeout, this, [this] {
+        if (m_serverWanted && m_serialPortHandler && !m_client)
+            startServerLink(true);
+    });
+
     connectSignals();
     setControlsEnabled(false);
     setUpJournal();
@@ -75,15 +83,15 @@ MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow
         retranslate();
     }
 
-    m_ui.serverStatusLabel->setEnabled(false);
-    m_ui.serverStatusLabel->setText(tr("There is no connection to the server"));
-    m_ui.serverStatusLabel->setStyleSheet(QStringLiteral("color: red;"));
+    refreshServerStatus();
 }
 
 MainWindow::~MainWindow()
 {
     // The window is going: both links end now, without waiting for a reply
-    // in progress.
+    // in progress or for a try to reach the server.
+    m_reconnectTimer->stop();
+    m_serverWanted = false;
     if (m_serialPortHandler && m_serialPortHandler->isRunning())
         quietInstrument();
     for (SerialPortHandler *link : {m_serialPortHandler, m_closingLink}) {
@@ -136,7 +144,9 @@ SerialPortHandler *MainWindow::serialPortHandler()
 
 bool MainWindow::serverLinkRunning() const
 {
-    return m_client && m_client->isRunning();
+    // A try to bring the link back takes nothing before the server has
+    // greeted it: meanwhile points are measured into the journal.
+    return m_client && m_client->isRunning() && !m_attempts.contains(m_client);
 }
 
 bool MainWindow::instrumentLinkRunning() const
@@ -206,10 +216,7 @@ void MainWindow::retranslate()
     if (m_ui.captureButton->isChecked())
         m_ui.captureButton->setText(tr("To free"));
     refreshMeasureButton();
-    if (m_client)
-        setServerStatus(m_ui.serverStatusLabel->isEnabled());
-    else
-        setServerStatus(false);
+    refreshServerStatus();
 }
 
 void MainWindow::fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts)
@@ -239,6 +246,7 @@ void MainWindow::connectSignals()
     connect(m_ui.actionConnect, &QAction::triggered, this, &MainWindow::openSerialPort);
     connect(m_ui.actionDisconnect, &QAction::triggered, this, &MainWindow::closeSerialPort);
     connect(m_ui.actionDisconnect, &QAction::triggered, this, [this] { disconnectFromServer(); });
+    connect(m_ui.actionReconnect, &QAction::triggered, this, &MainWindow::reconnectNow);
     connect(m_ui.actionExit, &QAction::triggered, this, &QWidget::close);
     connect(m_ui.actionSettings, &QAction::triggered, this, [this] {
         placeBeside(m_settingsDialog, this);
@@ -337,30 +345,56 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
 {
     if (m_client)
         return;
+    m_serverHost = host.trimmed();
+    m_serverPort = port;
+    m_serverWanted = true;
+    m_reconnecting = false;
+    m_reconnectStep = 0;
+    m_lastTryError.clear();
+    startServerLink(false);
+}
 
+void MainWindow::startServerLink(bool attempt)
+{
     // Connected in the link's thread; connectFailed says when it cannot be.
-    m_client = new Client(appName);
-    if (!m_client->connectToServer(host, port)) {
+    auto *link = new Client(appName);
+    if (!link->connectToServer(m_serverHost, m_serverPort)) {
+        // No address: nothing to try again.
+        delete link;
+        stopReconnecting();
         setServerStatus(false);
         showStatus(tr("Couldn't connect to the server"));
         QMessageBox::critical(this, tr("Connection error"), tr("Couldn't connect to the server"),
                               QMessageBox::Ok);
-        delete m_client;
-        m_client = nullptr;
         return;
     }
+    m_client = link;
+    if (attempt)
+        m_attempts.insert(link);
 
     m_client->sendDevice(m_ui.sessionEdit->text().trimmed(), m_ui.groupEdit->text().trimmed(),
                          m_ui.deviceNameEdit->text().trimmed());
 
     // A link being closed no longer speaks for the connection state.
-    Client *link = m_client;
     connect(link, &Client::connected, this, [this, link] {
         if (link != m_client)
             return;
+        const bool again = m_reconnecting;
+        m_attempts.remove(link);
+        if (m_manualAttempt == link)
+            m_manualAttempt = nullptr;
+        m_reconnecting = false;
+        m_reconnectStep = 0;
+        m_lastTryError.clear();
+        m_reconnectTimer->stop();
         setServerStatus(true);
+        if (again) {
+            const QString text = tr("Connected to the server again");
+            appendLog(text);
+            showStatus(text);
+        }
         // The server has taken the connection: what it has not confirmed
-        // is offered now.
+        // (the points measured while it was away too) is offered now.
         offerUnsentPoints(true);
     });
     connect(link, &Client::disconnected, this, [this, link] {
@@ -370,11 +404,19 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
     connect(link, &Client::connectFailed, this, [this, link](const QString &reason) {
         if (link != m_client)
             return;
+        if (m_attempts.contains(link)) {
+            // One more try that failed: the label says so, and the next one
+            // follows when the link has finished.
+            m_lastTryError = reason;
+            if (m_manualAttempt == link)
+                showStatus(tr("Couldn't connect to the server") + QStringLiteral(": ") + reason);
+            return;
+        }
         appendLog(tr("Couldn't connect to the server") + QStringLiteral(": ") + reason);
         setServerStatus(false);
         showStatus(tr("Couldn't connect to the server"));
-        QMessageBox::critical(this, tr("Connection error"), tr("Couldn't connect to the server"),
-                              QMessageBox::Ok);
+        m_lastTryError = reason;
+        showServerLossBox(tr("Connection error"), tr("Couldn't connect to the server"));
     });
     // Answers and the link's end update the journal (mainwindow_journal.cpp).
     const int connection = ++m_connection;
@@ -382,12 +424,12 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
             [this, connection](QString s, QString g, QString p, QString d) {
                 pointAnswered(connection, s, g, p, d);
             });
-    connect(m_client, &Client::errorInfo, this, &MainWindow::handlerErrorClient);
+    connect(m_client, &Client::errorInfo, this,
+            [this, link](ErrorInfo info) { serverLinkError(link, info); });
     connect(m_client, &Client::successSetSessionName, this,
             &MainWindow::measureAfterSessionConfirmed);
     connect(m_client, &Client::newGroupName, this, &MainWindow::setGroupField);
-    connect(m_client, &Client::newBasePoint, this,
-            [this](MeasuringPoint pt) { m_basePoints->addBasePoint(pt); });
+    connect(m_client, &Client::newBasePoint, this, &MainWindow::addBasePointOnce);
     connect(m_client, &Client::newMatrix, this, [this](QMatrix4x4, QVector<double> rowMajor) {
         if (rowMajor.size() != 16)
             return;
@@ -405,19 +447,174 @@ void MainWindow::connectToServer(const QString &host, quint16 port)
             Qt::QueuedConnection);
 
     m_client->start(QThread::InheritPriority);
+    refreshServerStatus();
+}
+
+void MainWindow::setReconnectDelays(const QVector<int> &ms)
+{
+    QVector<int> delays;
+    for (int d : ms)
+        delays << qMax(0, d);
+    if (!delays.isEmpty())
+        m_reconnectDelays = delays;
+}
+
+void MainWindow::scheduleReconnect()
+{
+    if (!m_serverWanted || !m_serialPortHandler || m_closingLink || m_client)
+        return;
+    if (!m_reconnecting) {
+        m_reconnecting = true;
+        m_reconnectStep = 0;
+        appendLog(tr("Reconnecting to the server %1:%2 in the background; the points measured "
+                     "meanwhile are kept in the journal")
+                      .arg(m_serverHost)
+                      .arg(m_serverPort));
+    }
+    const int delay = m_reconnectDelays.at(qMin(m_reconnectStep, m_reconnectDelays.size() - 1));
+    m_reconnectStep = qMin(m_reconnectStep + 1, m_reconnectDelays.size());
+    m_nextTry = QTime::currentTime().addMSecs(delay);
+    m_reconnectTimer->start(delay);
+    refreshServerStatus();
+}
+
+void MainWindow::reconnectNow()
+{
+    if (!m_serialPortHandler || m_closingLink || m_serverGreeted)
+        return;
+    if (!m_serverWanted) {
+        // Connect found no address to use: the settings' address now.
+        connectToServer(m_settingsDialog->serverAddress(), m_settingsDialog->serverPort());
+        return;
+    }
+    if (m_client) {
+        // The first link after Connect is still being made: it goes on.
+        if (!m_attempts.contains(m_client))
+            return;
+        // A try the server has not greeted yet (a server that hangs).
+        retireServerLink(m_client);
+    }
+    m_reconnectTimer->stop();
+    m_reconnecting = true;
+    m_reconnectStep = 0;
+    showStatus(tr("Reconnecting to the server ..."));
+    startServerLink(true);
+    m_manualAttempt = m_client;
+}
+
+void MainWindow::stopReconnecting()
+{
+    m_serverWanted = false;
+    m_reconnecting = false;
+    m_reconnectStep = 0;
+    m_reconnectTimer->stop();
+    // A try holds nothing the server has taken: it may go at once.
+    if (m_client && m_attempts.contains(m_client)) {
+        retireServerLink(m_client);
+        setServerStatus(false);
+    }
+    refreshServerStatus();
+}
+
+void MainWindow::retireServerLink(Client *link)
+{
+    if (link == m_client)
+        m_client = nullptr;
+    if (link == m_manualAttempt)
+        m_manualAttempt = nullptr;
+    if (link->isRunning() || link->isFinished()) {
+        m_closingClients << link;
+        link->requestStop();
+    } else {
+        m_attempts.remove(link);
+        delete link;
+    }
+}
+
+void MainWindow::serverLinkError(Client *link, const ErrorInfo &info)
+{
+    if (info.kind != ErrorInfo::NetworkError) {
+        handlerErrorClient(info);
+        return;
+    }
+    // Every network error ends its link's connection.
+    if (link == m_client)
+        setServerStatus(false);
+    if (m_attempts.contains(link)) {
+        // A try that connected and failed before the server greeted it.
+        if (link == m_client)
+            m_lastTryError = info.text;
+        return;
+    }
+    if (link != m_client || !m_serverWanted) {
+        // A link being closed: told as before.
+        handlerErrorClient(info);
+        return;
+    }
+    // The established link is lost; it comes back by itself.
+    appendLog(info.text);
+    m_lastTryError = info.text;
+    showServerLossBox(info.title, info.text);
+}
+
+void MainWindow::showServerLossBox(const QString &title, const QString &text)
+{
+    // A box for this loss is up already: the log has the line.
+    if (m_lossBoxOpen)
+        return;
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Critical);
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setInformativeText(tr("Measuring goes on: the points are kept in the journal. The "
+                              "connection to the server comes back by itself, and the points are "
+                              "then offered for sending."));
+    box.setStandardButtons(QMessageBox::Ok);
+    m_lossBoxOpen = true;
+    box.exec();
+    m_lossBoxOpen = false;
+}
+
+void MainWindow::addBasePointOnce(const MeasuringPoint &pt)
+{
+    for (const BasePointRow *row : m_basePoints->table()->rows) {
+        if (row->textCell(NameColumn)->text == pt.pointName && row->knownX == pt.x
+            && row->knownY == pt.y && row->knownZ == pt.z)
+            return;
+    }
+    m_basePoints->addBasePoint(pt);
 }
 
 void MainWindow::setServerStatus(bool on)
 {
+    m_serverGreeted = on && m_client;
+    refreshServerStatus();
+}
+
+void MainWindow::refreshServerStatus()
+{
     QLabel *label = m_ui.serverStatusLabel;
-    label->setEnabled(on);
-    if (on) {
+    label->setEnabled(m_serverGreeted);
+    QString tip;
+    if (m_serverGreeted) {
         label->setText(tr("Connected to the server"));
         label->setStyleSheet(QStringLiteral("color: green;"));
+    } else if (m_reconnecting) {
+        if (m_reconnectTimer->isActive())
+            label->setText(tr("Reconnecting to the server: next try at %1")
+                               .arg(m_nextTry.toString(QStringLiteral("HH:mm:ss"))));
+        else
+            label->setText(tr("Reconnecting to the server ..."));
+        label->setStyleSheet(QStringLiteral("color: #b35900;"));
+        if (!m_lastTryError.isEmpty())
+            tip = tr("The last try: %1").arg(m_lastTryError);
     } else {
         label->setText(tr("There is no connection to the server"));
         label->setStyleSheet(QStringLiteral("color: red;"));
     }
+    label->setToolTip(tip);
+    m_ui.actionReconnect->setEnabled(m_serialPortHandler && !m_closingLink
+                                     && (m_reconnecting || !m_client));
     // Without a connection no session confirmation is awaited any more.
     refreshMeasureButton();
 }
@@ -519,20 +716,14 @@ void MainWindow::instrumentOpenFailed(SerialPortHandler *link)
 
 void MainWindow::disconnectFromServer()
 {
+    // No more tries to bring the server back, from Disconnect on.
+    stopReconnecting();
     // While the instrument link finishes, its last points still need the
     // server link; the close of the instrument link comes back here.
     if (m_closingLink)
         return;
-    if (m_client) {
-        Client *link = m_client;
-        m_client = nullptr;
-        if (link->isRunning() || link->isFinished()) {
-            m_closingClients << link;
-            link->requestStop();
-        } else {
-            delete link;
-        }
-    }
+    if (m_client)
+        retireServerLink(m_client);
     // A measurement waiting for the session confirmation is void now.
     measurePending = false;
     setServerStatus(false);
@@ -540,14 +731,23 @@ void MainWindow::disconnectFromServer()
 
 void MainWindow::serverLinkFinished(Client *link)
 {
+    m_attempts.remove(link);
+    if (link == m_manualAttempt)
+        m_manualAttempt = nullptr;
     if (link == m_client) {
-        // The connection broke; the link reported why (errorInfo).
+        // The connection broke or could not be made; the link said why
+        // (errorInfo, connectFailed). While the instrument stays linked the
+        // next try follows.
         m_client = nullptr;
         measurePending = false;
         setServerStatus(false);
-    } else if (!m_closingClients.removeOne(link)) {
+        link->wait();
+        delete link;
+        scheduleReconnect();
         return;
     }
+    if (!m_closingClients.removeOne(link))
+        return;
     link->wait();
     delete link;
 }

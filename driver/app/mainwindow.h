@@ -9,7 +9,9 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QTime>
 #include <QVariant>
+#include <QVector>
 
 #include "client.h"
 #include "deliveryqueue.h"
@@ -90,6 +92,15 @@ public:
         m_distanceReplyMs = distanceMs;
         m_quickReplyMs = quickMs;
     }
+    // The server link comes back by itself: when it ends, or cannot be made,
+    // while the instrument stays linked, the window tries again after each
+    // of these delays in turn (ms), the last one repeating; by default 1, 2,
+    // 5 and then every 10 s. A try that fails is told only by the server
+    // label. Disconnect, or the end of the instrument link, stops the tries.
+    void setReconnectDelays(const QVector<int> &ms);
+    // Tries to bring the server link back go on (waiting for the next one or
+    // making it).
+    bool isReconnecting() const { return m_reconnecting; }
     // True from Disconnect (or the loss of the instrument) until both links
     // have finished; Connect is enabled again afterwards.
     bool isClosing() const { return m_closingLink != nullptr || !m_closingClients.isEmpty(); }
@@ -133,6 +144,30 @@ private:
     // The instrument's line could not be opened: said, and both links close.
     void instrumentOpenFailed(SerialPortHandler *link);
     void serverLinkFinished(Client *link);
+    // One server link to the address of the last Connect. `attempt`: a try
+    // to bring a lost link back, which fails without a message box and takes
+    // no points until the server has greeted it.
+    void startServerLink(bool attempt);
+    // The next try after the next delay, while the server is wanted.
+    void scheduleReconnect();
+    // Connection > Reconnect to the server: a try now, the delays from the
+    // start.
+    void reconnectNow();
+    // No more tries; a try under way is ended (it holds nothing).
+    void stopReconnecting();
+    // Moves a link to the ones closing; it is deleted when it has finished.
+    void retireServerLink(Client *link);
+    // A server link reported an error: the loss of an established link is
+    // told once in a box, a failed try only by the label.
+    void serverLinkError(Client *link, const ErrorInfo &info);
+    // The box for the loss of the server link: says that measuring goes on
+    // and the link comes back by itself. One at a time.
+    void showServerLossBox(const QString &title, const QString &text);
+    // The server label and the Reconnect action from the link's state.
+    void refreshServerStatus();
+    // A base point from the server, unless the table holds it already (the
+    // server sends its base points again on each connection).
+    void addBasePointOnce(const MeasuringPoint &pt);
     // Leaves the instrument quiet: motors stopped, lock off, laser off,
     // tracking off.
     void quietInstrument();
@@ -240,4 +275,20 @@ private:
     int m_quickReplyMs = 0;
     // Server links asked to stop, deleted when their threads finish.
     QList<Client *> m_closingClients;
+    // The server link's life: the address of the last Connect, whether the
+    // server is wanted (from Connect until Disconnect), whether the current
+    // link has been greeted, and the tries to bring it back.
+    QString m_serverHost;
+    quint16 m_serverPort = 0;
+    bool m_serverWanted = false;
+    bool m_serverGreeted = false;
+    bool m_reconnecting = false;
+    int m_reconnectStep = 0;           // tries made in this round
+    QVector<int> m_reconnectDelays{1000, 2000, 5000, 10000};
+    QTimer *m_reconnectTimer = nullptr;
+    QTime m_nextTry;                   // when the waiting try is due
+    QString m_lastTryError;            // why the last try failed
+    QSet<Client *> m_attempts;         // links of tries, until greeted or finished
+    Client *m_manualAttempt = nullptr; // the try the operator asked for
+    bool m_lossBoxOpen = false;
 };

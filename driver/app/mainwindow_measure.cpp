@@ -233,10 +233,6 @@ void MainWindow::setPointField(const QString &name)
 
 void MainWindow::handlerErrorClient(ErrorInfo info)
 {
-    // Every error the server link reports ends its connection.
-    if (info.kind == ErrorInfo::NetworkError)
-        setServerStatus(false);
-
     QMessageBox box(this);
     box.setWindowTitle(info.title);
     box.setText(info.text);

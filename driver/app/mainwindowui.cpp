@@ -155,6 +155,9 @@ void MainWindowUi::setupUi(QMainWindow *window)
     actionConnect->setObjectName(QStringLiteral("actionConnect"));
     actionDisconnect = new QAction(QIcon(QStringLiteral(":/images/disconnect.ico")), QString(), window);
     actionDisconnect->setObjectName(QStringLiteral("actionDisconnect"));
+    actionReconnect = new QAction(window);
+    actionReconnect->setObjectName(QStringLiteral("actionReconnect"));
+    actionReconnect->setEnabled(false);
     actionSendUnsent = new QAction(window);
     actionSendUnsent->setObjectName(QStringLiteral("actionSendUnsent"));
     actionExit = new QAction(QIcon(QStringLiteral(":/images/application-exit.png")), QString(), window);
@@ -350,6 +353,7 @@ void MainWindowUi::setupUi(QMainWindow *window)
     menuBar->addMenu(settingsMenu);
     menuBar->addMenu(helpMenu);
     connectionMenu->addAction(actionConnect);
+    connectionMenu->addAction(actionReconnect);
     connectionMenu->addAction(actionDisconnect);
     connectionMenu->addAction(actionSendUnsent);
     connectionMenu->addSeparator();
@@ -457,6 +461,8 @@ void MainWindowUi::retranslate(QMainWindow *window, bool linkOpen, int serialNum
     actionConnect->setToolTip(tr("Connect to the serial port and to the server"));
     actionDisconnect->setText(tr("Disconnect"));
     actionDisconnect->setToolTip(tr("Disconnect from the serial port and server"));
+    actionReconnect->setText(tr("Reconnect to the server"));
+    actionReconnect->setToolTip(tr("Connect to the server again now; the instrument stays linked"));
     actionSendUnsent->setText(tr("Send unsent points..."));
     actionExit->setText(tr("Exit"));
     actionSettings->setText(tr("Settings") + QStringLiteral(" COM"));

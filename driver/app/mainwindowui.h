@@ -34,6 +34,8 @@ public:
     // Actions (owned by the window).
     QAction *actionConnect = nullptr;
     QAction *actionDisconnect = nullptr;
+    // Brings back a missing server link; the instrument stays as it is.
+    QAction *actionReconnect = nullptr;
     QAction *actionSendUnsent = nullptr; // the journal's unsent points
     QAction *actionExit = nullptr;
     QAction *actionSettings = nullptr;

@@ -445,6 +445,38 @@ Stadiolink --help lists the options.
         <translation>Подключено к серверу</translation>
     </message>
     <message>
+        <source>Reconnect to the server</source>
+        <translation>Переподключиться к серверу</translation>
+    </message>
+    <message>
+        <source>Connect to the server again now; the instrument stays linked</source>
+        <translation>Подключиться к серверу заново сейчас; прибор остаётся подключённым</translation>
+    </message>
+    <message>
+        <source>Connected to the server again</source>
+        <translation>Подключение к серверу восстановлено</translation>
+    </message>
+    <message>
+        <source>Reconnecting to the server %1:%2 in the background; the points measured meanwhile are kept in the journal</source>
+        <translation>Переподключение к серверу %1:%2 в фоновом режиме; точки, измеренные тем временем, сохраняются в журнале</translation>
+    </message>
+    <message>
+        <source>Reconnecting to the server ...</source>
+        <translation>Переподключение к серверу ...</translation>
+    </message>
+    <message>
+        <source>Reconnecting to the server: next try at %1</source>
+        <translation>Переподключение к серверу: следующая попытка в %1</translation>
+    </message>
+    <message>
+        <source>The last try: %1</source>
+        <translation>Последняя попытка: %1</translation>
+    </message>
+    <message>
+        <source>Measuring goes on: the points are kept in the journal. The connection to the server comes back by itself, and the points are then offered for sending.</source>
+        <translation>Измерения продолжаются: точки сохраняются в журнале. Подключение к серверу восстановится само, и тогда точки будут предложены к отправке.</translation>
+    </message>
+    <message>
         <source>Connection</source>
         <translation>Подключение</translation>
     </message>

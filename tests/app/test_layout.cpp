@@ -140,12 +140,13 @@ private slots:
         QCOMPARE(bar.at(2)->menu(), ui.helpMenu);
 
         const QList<QAction *> conn = ui.connectionMenu->actions();
-        QCOMPARE(conn.size(), 5);
+        QCOMPARE(conn.size(), 6);
         QCOMPARE(conn.at(0), ui.actionConnect);
-        QCOMPARE(conn.at(1), ui.actionDisconnect);
-        QCOMPARE(conn.at(2), ui.actionSendUnsent);
-        QVERIFY(conn.at(3)->isSeparator());
-        QCOMPARE(conn.at(4), ui.actionExit);
+        QCOMPARE(conn.at(1), ui.actionReconnect);
+        QCOMPARE(conn.at(2), ui.actionDisconnect);
+        QCOMPARE(conn.at(3), ui.actionSendUnsent);
+        QVERIFY(conn.at(4)->isSeparator());
+        QCOMPARE(conn.at(5), ui.actionExit);
 
         const QList<QAction *> settings = ui.settingsMenu->actions();
         QCOMPARE(settings.size(), 2);

@@ -16,6 +16,10 @@
 #include <QStatusBar>
 #include <QTextEdit>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 #include "journal.h"
 #include "mainwindow.h"
 #include "ptypeer.h"
@@ -26,8 +30,15 @@
 ScriptServer::ScriptServer()
 {
     server.listen(QHostAddress::LocalHost, 0);
+    listenPort = server.serverPort();
     connect(&server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *s = server.nextPendingConnection();
+        ++connections;
+        if (dropConnections) {
+            s->abort();
+            s->deleteLater();
+            return;
+        }
         if (socket)
             socket->deleteLater();
         socket = s;
@@ -116,6 +127,28 @@ void ScriptServer::closeConnection()
         socket->flush();
         socket->disconnectFromHost();
     }
+}
+
+void ScriptServer::goAway(bool reset)
+{
+    server.close();
+    if (!socket)
+        return;
+    if (reset) {
+#ifdef Q_OS_UNIX
+        // A zero linger time makes the close send a reset.
+        const struct linger now = {1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+#endif
+        socket->abort();
+    } else {
+        closeConnection();
+    }
+}
+
+bool ScriptServer::comeBack()
+{
+    return server.listen(QHostAddress::LocalHost, listenPort);
 }
 
 void ScriptServer::stopReading()
@@ -369,6 +402,7 @@ void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort, con
     static QTemporaryDir journals;
     static int count = 0;
     w.journal()->setFolder(journals.filePath(QStringLiteral("journal%1").arg(++count)));
+    w.setReconnectDelays({3600 * 1000});
 }
 
 QList<JournalRecord> journalLines(const QString &folder)

@@ -40,7 +40,7 @@ class ScriptServer : public QObject
 public:
     ScriptServer();
     ~ScriptServer() override;
-    quint16 port() const { return server.serverPort(); }
+    quint16 port() const { return listenPort; }
 
     // Answer every session name (type 4) with a confirmation (type 7).
     bool confirmSessions = false;
@@ -52,6 +52,10 @@ public:
     // Close the connection right after answering a point, so that the
     // answer arrives together with the close.
     bool closeAfterAnswer = false;
+    // Close every new connection at once, before greeting it.
+    bool dropConnections = false;
+    // Connections accepted so far.
+    int connections = 0;
 
     QList<ServerMessage> received;
     QList<ServerMessage> ofType(int type) const;
@@ -63,6 +67,11 @@ public:
     void sendBasePoint(const QString &name, double x, double y, double z);
     void sendMatrix(const QList<double> &rowMajor);
     void closeConnection();
+    // The server goes away: it stops listening (a new connection is
+    // refused) and ends the connection, with a FIN or, when `reset`, an RST.
+    void goAway(bool reset = false);
+    // Listens again on the port it had.
+    bool comeBack();
     // Takes nothing more from the connection: the driver's writes stall once
     // the socket buffers are full.
     void stopReading();
@@ -72,6 +81,7 @@ private:
     void onReadyRead();
 
     QTcpServer server;
+    quint16 listenPort = 0;
     QPointer<QTcpSocket> socket;
     QByteArray pending;
 };
@@ -143,7 +153,9 @@ std::function<void(QWidget *)> clickButton(int standardButton);
 std::function<void(QWidget *)> enterText(const QString &text, bool accept = true);
 
 // Puts the instrument's pty and the server's address into the settings, and
-// gives the window an empty journal folder.
+// gives the window an empty journal folder. A lost server link is tried
+// again only after an hour, so that no test meets a try it did not ask
+// for; the tests of the tries set their own delays after this.
 void chooseLinks(MainWindow &w, const QString &portName, quint16 serverPort,
                  const QString &host = QStringLiteral("127.0.0.1"));
 
