@@ -347,7 +347,7 @@ private:
         }
         // Taller, as an operator would drag it, so that the log pane shows every line.
         if (!qEnvironmentVariableIsEmpty("DEMO_SHOTS"))
-            w.resize(w.width(), w.height() + 90);
+            w.resize(w.width(), w.height() + 200);
         shoot(&w, QStringLiteral("reconnecting"));
 
         const int before = csvLines();
