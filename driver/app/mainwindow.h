@@ -48,7 +48,8 @@ public:
     // The instrument link while its thread runs; otherwise null (logged).
     SerialPortHandler *serialPortHandler();
 
-    // Whether each link's thread runs, without a line in the log.
+    // Whether each link's thread runs, without a line in the log. A try to
+    // bring the server link back counts only once the server has greeted it.
     bool instrumentLinkRunning() const;
     bool serverLinkRunning() const;
 

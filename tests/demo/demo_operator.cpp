@@ -2,14 +2,19 @@
 // (DEMO_APP), with the same arguments and environment; it builds the same
 // main window as the program and works through the demo's walkthrough with
 // the window's own buttons: checks that Settings already holds the
-// simulator's port, connects, measures the corners K1 to K3, measures the
-// four base points in the base points dialog and presses Calculate. It then
-// checks the server's CSV, the journal's line for each point in the log pane
-// and the dialog's deviations and RMS. With DEMO_LANGUAGE=en it first switches
-// the window to English (Settings > Language), so that every line it logs is
-// English too; with DEMO_SHOTS=<folder> it saves the README's pictures of the
-// main window and the dialog in the window's language. Exit code 0 when all
-// went as the README says, 1 otherwise, with the reason on stderr.
+// simulator's port (or types the simulator's host:port when the demo runs it
+// over TCP), connects, measures the corners K1 to K3, has the demo stop the
+// server and measures two check shots, OFF1 and OFF2, into the journal while
+// the window reconnects in the background, has the demo start the server
+// again on its port and sends the two points when the window offers them,
+// then measures the four base points in the base points dialog and presses
+// Calculate. It checks the server's CSV, the journal's line for each point in
+// the log pane and the dialog's deviations and RMS. With DEMO_LANGUAGE=en it
+// first switches the window to English (Settings > Language), so that every
+// line it logs is English too; with DEMO_SHOTS=<folder> it saves the
+// README's pictures of the main window (reconnecting, the server away) and
+// the dialog in the window's language. Exit code 0 when all went as the
+// README says, 1 otherwise, with the reason on stderr.
 //
 // It aims from the simulator's own account of where each target lies
 // (DEMO_DIRECTIONS, the field sketch the demo prints): arrow buttons until
@@ -21,6 +26,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -33,6 +39,9 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+
+#include <signal.h>
+#include <sys/types.h>
 
 #include "basepoints.h"
 #include "basepointstable.h"
@@ -68,11 +77,19 @@ public:
     explicit Operator(MainWindow &window)
         : w(window)
     {
-        // Every message box is answered with Ok and remembered.
+        // The offer of unsent points is answered with Send, every other
+        // message box with Ok; each is remembered.
         connect(&boxTimer, &QTimer::timeout, this, [this] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
+            if (box->windowTitle() == QCoreApplication::translate("MainWindow", "Unsent points")) {
+                offers << box->text();
+                const QString send = QCoreApplication::translate("MainWindow", "Send");
+                for (QAbstractButton *b : box->buttons())
+                    if (b->text() == send)
+                        return b->click();
+            }
             boxes << box->windowTitle() + QStringLiteral(": ") + box->text();
             if (QAbstractButton *ok = box->button(QMessageBox::Ok))
                 ok->click();
@@ -88,7 +105,8 @@ public:
             return 1;
         if (qEnvironmentVariable("DEMO_LANGUAGE") == QStringLiteral("en"))
             w.ui().actionLanguageEn->trigger();
-        const bool ok = checkSettings() && connectLinks() && measureCorners() && setUpStation();
+        const bool ok = checkSettings() && connectLinks() && measureCorners() && workWithoutServer()
+                        && setUpStation();
         if (!ok)
             fail(QStringLiteral("message boxes: ") + boxes.join(QStringLiteral(" | ")));
         BasePoints *dialog = w.basePointsDialog();
@@ -130,14 +148,18 @@ private:
     }
 
     // Settings opens with the simulator's port already chosen; the server
-    // port is typed only when the demo runs its server elsewhere than 5544.
+    // port is typed only when the demo runs its server elsewhere than 5544,
+    // the instrument's host:port when the demo runs it over TCP.
     bool checkSettings()
     {
-        const QString expected = qEnvironmentVariable("STADIOLINK_SERIAL_PORTS");
+        const QString address = qEnvironmentVariable("DEMO_INSTRUMENT_ADDRESS");
+        const QString expected = address.isEmpty() ? qEnvironmentVariable("STADIOLINK_SERIAL_PORTS") : address;
         const QString serverPort = qEnvironmentVariable("DEMO_SERVER_PORT");
         QString shown;
         SettingsDialog *settings = w.settingsDialog();
         QTimer::singleShot(300, settings, [&] {
+            if (!address.isEmpty())
+                settings->portCombo()->setEditText(address);
             shown = settings->portCombo()->currentText();
             if (settings->serverPortEdit()->text() != serverPort)
                 settings->serverPortEdit()->setText(serverPort);
@@ -209,6 +231,40 @@ private:
         return csv.readAll().count('\n');
     }
 
+    // The CSV's last `count` lines.
+    QStringList lastCsvLines(int count) const
+    {
+        QFile csv(qEnvironmentVariable("DEMO_CSV"));
+        csv.open(QIODevice::ReadOnly | QIODevice::Text);
+        const QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return lines.mid(qMax(0, lines.size() - count));
+    }
+
+    // A CSV line is the point `name` measured on the sketch's `target`, in
+    // the session and group of the corners, from the demo's instrument.
+    bool csvLineIs(const QString &line, const QString &name, const QString &target)
+    {
+        const QStringList f = line.split(QLatin1Char(','));
+        const Direction t = sky.value(target);
+        if (f.size() != 7 || f[0] != session || f[1] != group || f[2] != name
+            || f[6] != QStringLiteral("TS16 demo"))
+            return fail(QStringLiteral("CSV line: ") + line);
+        const double horizontal = std::hypot(f[3].toDouble(), f[4].toDouble());
+        if (std::fabs(horizontal - t.d * std::sin(t.v)) > 0.001 || std::fabs(f[5].toDouble() - t.d * std::cos(t.v)) > 0.001)
+            return fail(QStringLiteral("%1 on %2 measured as %3").arg(name, target, line));
+        return true;
+    }
+
+    // Signals the demo script: SIGUSR1 stops the server, SIGUSR2 starts it
+    // again on its port.
+    bool signalDemo(int signal)
+    {
+        const qint64 demo = qEnvironmentVariable("DEMO_PID").toLongLong();
+        if (demo <= 0 || ::kill(pid_t(demo), signal) != 0)
+            return fail(QStringLiteral("cannot signal the demo (DEMO_PID \"%1\")").arg(qEnvironmentVariable("DEMO_PID")));
+        return true;
+    }
+
     // Three corners from the main window; each reaches the server's CSV in
     // the instrument's own frame: its horizontal distance and height
     // difference are the sketch's.
@@ -217,7 +273,6 @@ private:
         const int before = csvLines(); // the server wrote the header when it started
         const QStringList corners = {QStringLiteral("K1"), QStringLiteral("K2"), QStringLiteral("K3")};
         // The names a surveyor types; the server then proposes K2 and K3.
-        const QString session = QStringLiteral("Survey 1"), group = QStringLiteral("Building A");
         for (auto field : {std::make_pair(w.ui().sessionEdit, session), std::make_pair(w.ui().groupEdit, group),
                            std::make_pair(w.ui().pointNameEdit, corners[0])}) {
             field.first->clear();
@@ -238,14 +293,8 @@ private:
             return fail(QStringLiteral("the CSV is not as expected:\n") + lines.join(QLatin1Char('\n')));
         lines = lines.mid(lines.size() - 3);
         for (int i = 0; i < 3; ++i) {
-            const QStringList f = lines[i].split(QLatin1Char(','));
-            const Direction t = sky.value(corners[i]);
-            if (f.size() != 7 || f[0] != session || f[1] != group || f[2] != corners[i]
-                || f[6] != QStringLiteral("TS16 demo"))
-                return fail(QStringLiteral("CSV line: ") + lines[i]);
-            const double horizontal = std::hypot(f[3].toDouble(), f[4].toDouble());
-            if (std::fabs(horizontal - t.d * std::sin(t.v)) > 0.001 || std::fabs(f[5].toDouble() - t.d * std::cos(t.v)) > 0.001)
-                return fail(QStringLiteral("%1 measured as %2").arg(corners[i], lines[i]));
+            if (!csvLineIs(lines[i], corners[i], corners[i]))
+                return false;
         }
         if (csvLines() != before + 3)
             return fail(QStringLiteral("the CSV does not hold the three corners once each"));
@@ -256,10 +305,71 @@ private:
             if (log.count(head) != 1)
                 return fail(QStringLiteral("the log pane has not one line for %1:\n%2").arg(corner, log));
         }
+        return true;
+    }
+
+    // The server goes away: one box, and the window reconnects in the
+    // background. Two check shots on K1 and K2 go into the journal under
+    // names of their own (OFF1 typed, OFF2 counted on by the driver); when
+    // the server is back on its port the window offers them by name, they
+    // are sent, and the server's CSV holds both, each under its own name.
+    bool workWithoutServer()
+    {
+        if (!signalDemo(SIGUSR1))
+            return false;
+        const QString lost = QCoreApplication::translate("Client", "Network information") + QStringLiteral(": ")
+            + QCoreApplication::translate("Client", "The server has closed the connection");
+        if (!waitFor([this] { return w.isReconnecting(); }, QStringLiteral("the window to reconnect by itself")))
+            return false;
+        if (!waitFor([&] { return boxes.contains(lost); }, QStringLiteral("the box for the lost server")))
+            return false;
+        QLineEdit *name = w.ui().pointNameEdit;
+        name->clear();
+        QTest::keyClicks(name, QStringLiteral("OFF1"));
+        const QStringList targets = {QStringLiteral("K1"), QStringLiteral("K2")};
+        const QStringList names = {QStringLiteral("OFF1"), QStringLiteral("OFF2")};
+        for (int i = 0; i < 2; ++i) {
+            if (!aimAt(targets[i]))
+                return false;
+            if (!waitFor([this] { return w.ui().measButton->isEnabled(); }, QStringLiteral("Measure")))
+                return false;
+            w.ui().measButton->click();
+            const QString next = i == 0 ? names[1] : QStringLiteral("OFF3");
+            if (!waitFor([&] { return name->text() == next; }, QStringLiteral("the point name %1").arg(next)))
+                return false;
+        }
+        const QString kept = QCoreApplication::translate("MainWindow", "not sent, kept in the journal");
+        for (const QString &n : names) {
+            const QRegularExpression line(QStringLiteral("%1 / %2 / %3: x = [^\\n]*%4")
+                                              .arg(session, group, n, QRegularExpression::escape(kept)));
+            if (w.ui().logPane->toPlainText().count(line) != 1)
+                return fail(QStringLiteral("the log pane has not one line for %1 kept in the journal").arg(n));
+        }
         // Taller, as an operator would drag it, so that the log pane shows every line.
         if (!qEnvironmentVariableIsEmpty("DEMO_SHOTS"))
-            w.resize(w.width(), w.height() + 90);
-        shoot(&w, QStringLiteral("measured"));
+            w.resize(w.width(), w.height() + 200);
+        shoot(&w, QStringLiteral("reconnecting"));
+
+        const int before = csvLines();
+        if (!signalDemo(SIGUSR2))
+            return false;
+        if (!waitFor([&] { return !offers.isEmpty() && csvLines() >= before + 2; },
+                     QStringLiteral("the offer of the two points and their lines in the CSV")))
+            return false;
+        for (const QString &n : names) {
+            if (!offers.first().contains(QStringLiteral("%1 / %2 / %3").arg(session, group, n)))
+                return fail(QStringLiteral("%1 is not offered:\n%2").arg(n, offers.first()));
+        }
+        const QStringList sent = lastCsvLines(2);
+        if (csvLines() != before + 2 || !csvLineIs(sent[0], names[0], targets[0])
+            || !csvLineIs(sent[1], names[1], targets[1]))
+            return fail(QStringLiteral("the CSV does not hold OFF1 and OFF2 once each"));
+        if (!waitFor([this] { return w.ui().serverStatusLabel->isEnabled(); }, QStringLiteral("the server label")))
+            return false;
+        if (boxes != QStringList{lost} || offers.size() != 1)
+            return fail(QStringLiteral("unexpected message boxes"));
+        boxes.clear();
+        std::printf("demo operator: the server went away and came back; OFF1 and OFF2 kept, offered and sent\n");
         return true;
     }
 
@@ -327,6 +437,8 @@ private:
     QMap<QString, Direction> sky;
     QTimer boxTimer;
     QStringList boxes;
+    QStringList offers; // the texts of the offers of unsent points
+    const QString session = QStringLiteral("Survey 1"), group = QStringLiteral("Building A");
     double hz = 0;
     int angleReplies = 0;
 };
