@@ -156,6 +156,7 @@ private slots:
         MainWindow w(QStringLiteral("TS16"));
         w.setInstrumentReplyTimeouts(distanceBound, quickBound);
         chooseLinks(w, sim.portName(), serverPort);
+        w.setReconnectDelays({500, 1000, 2000});
         w.journal()->setFolder(journalDir.path());
         w.ui().sessionEdit->setText(QStringLiteral("SOAK1"));
         w.ui().groupEdit->setText(QStringLiteral("G"));
@@ -204,7 +205,8 @@ private slots:
         if (serverDownFor > 0)
             QVERIFY(startServer());
         // The server link comes back by itself; what it has in flight is answered.
-        QTRY_VERIFY2_WITH_TIMEOUT(w.ui().serverStatusLabel->isEnabled(), why + "no reconnection", 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(w.ui().serverStatusLabel->isEnabled(),
+                                  why + "no reconnection: " + w.ui().serverStatusLabel->text().toUtf8(), 60000);
         QTest::qWait(1500);
         w.ui().actionDisconnect->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(!w.isClosing(), 30000);
