@@ -7,6 +7,8 @@
 
 #include <QProcess>
 
+#include <memory>
+
 #include <windows.h>
 
 class TestWindowsProgram : public QObject
@@ -89,12 +91,21 @@ private slots:
         p.setProcessEnvironment(env);
         p.start(qEnvironmentVariable("STADIOLINK_EXE"), {QStringLiteral("TS16")});
         QVERIFY(p.waitForStarted(60000));
+        // Ended also when a check fails.
+        const std::unique_ptr<QProcess, void (*)(QProcess *)> killer(&p, [](QProcess *q) {
+            if (q->state() != QProcess::NotRunning) {
+                q->kill();
+                q->waitForFinished(10000);
+            }
+        });
+        // The window exists (with its title) a moment before it is shown.
         HWND window = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((window = FindWindowW(nullptr, L"Драйвер Stadiolink")) != nullptr, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT((window = FindWindowW(nullptr, L"Драйвер Stadiolink")) != nullptr
+                                     && IsWindowVisible(window),
+                                 60000);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         QCOMPARE(qint64(owner), p.processId());
-        QVERIFY(IsWindowVisible(window));
         PostMessageW(window, WM_CLOSE, 0, 0);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
