@@ -7,6 +7,7 @@
 
 #include <QProcess>
 
+#include <cwchar>
 #include <memory>
 
 #include <windows.h>
@@ -98,15 +99,28 @@ private slots:
                 q->waitForFinished(10000);
             }
         });
-        // The window exists (with its title) a moment before it is shown.
-        HWND window = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((window = FindWindowW(nullptr, L"Драйвер Stadiolink")) != nullptr
-                                     && IsWindowVisible(window),
+        // The program's own visible top-level window with that title (a
+        // test running beside this one may show a window of the same name;
+        // the window exists a moment before it is shown).
+        struct Search {
+            DWORD pid;
+            HWND found;
+        } search{DWORD(p.processId()), nullptr};
+        const auto visibleWindowOf = [](HWND w, LPARAM param) -> BOOL {
+            auto *s = reinterpret_cast<Search *>(param);
+            DWORD owner = 0;
+            wchar_t title[64] = {};
+            GetWindowThreadProcessId(w, &owner);
+            GetWindowTextW(w, title, 64);
+            if (owner == s->pid && IsWindowVisible(w) && wcscmp(title, L"Драйвер Stadiolink") == 0) {
+                s->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((EnumWindows(visibleWindowOf, LPARAM(&search)), search.found != nullptr),
                                  60000);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        QCOMPARE(qint64(owner), p.processId());
-        PostMessageW(window, WM_CLOSE, 0, 0);
+        PostMessageW(search.found, WM_CLOSE, 0, 0);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
