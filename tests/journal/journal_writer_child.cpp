@@ -6,12 +6,19 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "journal.h"
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY); // "ready\n" as on other systems
+#endif
     if (argc < 2)
         return 2;
     Journal journal(QString::fromLocal8Bit(argv[1]));

@@ -59,8 +59,8 @@ QStringList outcome(const UnsentPoints &u, const QString &folder)
     for (const JournalRecord &r : u.points)
         out << r.point.pointName + QLatin1Char(':') + journalStateName(r.state)
                    + (u.sharedNames.contains(r.id) ? QStringLiteral("*") : QString());
-    for (QString line : u.damaged)
-        out << line.remove(QDir::toNativeSeparators(folder));
+    for (QString line : u.damaged) // "/" also where the text names the file with "\"
+        out << QDir::fromNativeSeparators(line.remove(QDir::toNativeSeparators(folder)));
     return out;
 }
 

@@ -30,9 +30,9 @@ private slots:
         QCOMPARE(QDir::toNativeSeparators(expected),
                  qEnvironmentVariable("APPDATA") + QStringLiteral("\\Stadiolink"));
 
-        // Unique names: the day's file may hold lines of earlier runs.
+        // Each run writes a file of its own: journal-DATE-RUN.csv.
         const QString name = QStringLiteral("W%1").arg(QDateTime::currentMSecsSinceEpoch());
-        QString id;
+        QString id, file;
         {
             Journal journal;
             MeasuringPoint p;
@@ -40,12 +40,14 @@ private slots:
             p.groupName = QStringLiteral("G");
             p.pointName = name;
             id = journal.appendPoint(p, 1.25, 1.5, 12.5, 2, JournalState::Unsent);
-            QCOMPARE(QDir::cleanPath(journal.currentFile()),
-                     expected + QStringLiteral("/journal-")
-                         + QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".csv"));
+            file = QDir::cleanPath(journal.currentFile());
         }
-        QFile f(expected + QStringLiteral("/journal-") + QDate::currentDate().toString(Qt::ISODate)
-                + QStringLiteral(".csv"));
+        const QFileInfo info(file);
+        QCOMPARE(info.absolutePath(), expected);
+        QVERIFY2(info.fileName().startsWith(QStringLiteral("journal-%1-").arg(QDate::currentDate().toString(Qt::ISODate)))
+                     && info.fileName().endsWith(QStringLiteral(".csv")),
+                 qPrintable(info.fileName()));
+        QFile f(file);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF" "record,id,"));
@@ -56,6 +58,8 @@ private slots:
         const QByteArray line = bytes.mid(at, bytes.indexOf('\n', at) - at);
         QVERIFY2(line.contains(QStringLiteral(",Съёмка,G,%1,").arg(name).toUtf8()), line.constData());
         QVERIFY(line.endsWith(",unsent\r"));
+        f.close();
+        QVERIFY(f.remove()); // this run's file, not to pile up in the prefix
     }
 
     void syncFlushesTheFileQtOpened()

@@ -7,6 +7,9 @@
 
 #include <QProcess>
 
+#include <cwchar>
+#include <memory>
+
 #include <windows.h>
 
 class TestWindowsProgram : public QObject
@@ -89,13 +92,35 @@ private slots:
         p.setProcessEnvironment(env);
         p.start(qEnvironmentVariable("STADIOLINK_EXE"), {QStringLiteral("TS16")});
         QVERIFY(p.waitForStarted(60000));
-        HWND window = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((window = FindWindowW(nullptr, L"Драйвер Stadiolink")) != nullptr, 60000);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        QCOMPARE(qint64(owner), p.processId());
-        QVERIFY(IsWindowVisible(window));
-        PostMessageW(window, WM_CLOSE, 0, 0);
+        // Ended also when a check fails.
+        const std::unique_ptr<QProcess, void (*)(QProcess *)> killer(&p, [](QProcess *q) {
+            if (q->state() != QProcess::NotRunning) {
+                q->kill();
+                q->waitForFinished(10000);
+            }
+        });
+        // The program's own visible top-level window with that title (a
+        // test running beside this one may show a window of the same name;
+        // the window exists a moment before it is shown).
+        struct Search {
+            DWORD pid;
+            HWND found;
+        } search{DWORD(p.processId()), nullptr};
+        const auto visibleWindowOf = [](HWND w, LPARAM param) -> BOOL {
+            auto *s = reinterpret_cast<Search *>(param);
+            DWORD owner = 0;
+            wchar_t title[64] = {};
+            GetWindowThreadProcessId(w, &owner);
+            GetWindowTextW(w, title, 64);
+            if (owner == s->pid && IsWindowVisible(w) && wcscmp(title, L"Драйвер Stadiolink") == 0) {
+                s->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((EnumWindows(visibleWindowOf, LPARAM(&search)), search.found != nullptr),
+                                 60000);
+        PostMessageW(search.found, WM_CLOSE, 0, 0);
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);

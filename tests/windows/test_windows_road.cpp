@@ -1,10 +1,11 @@
 // The measurement road of the Windows program under wine: the main window
-// with the windows platform plug-in, the instrument on the COM port that
-// with-tools maps to the native simulator (offered first in Settings through
-// STADIOLINK_SERIAL_PORTS, as the system names ports) and the native
-// reference CAD server: Connect, Measure, the point at the server and its
-// line in the journal. With STADIOLINK_SIM_ADDRESS (with-tools --sim-tcp)
-// the instrument is reached at that host:port instead.
+// with the windows platform plug-in, in Russian as the program starts, the
+// instrument reached through the network transport at the native
+// simulator's host:port (with-tools --sim-tcp; offered first in Settings
+// through STADIOLINK_SERIAL_PORTS) and the native reference CAD server:
+// Connect, Measure, the point at the server and its line in the journal;
+// then the connected window in English. With STADIOLINK_SCREENSHOT_DIR set
+// it saves the screen after the point, in both languages.
 
 #include <QtTest>
 
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -38,6 +41,17 @@ QStringList filed(const QString &csv, const QString &point)
     }
     return {};
 }
+
+// The whole screen, once the window's passing status message is gone.
+void saveScreen(MainWindow *w, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("STADIOLINK_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(w->statusBar()->currentMessage().isEmpty(), 20000);
+    QCoreApplication::processEvents();
+    QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(QDir(dir).filePath(name)));
+}
 } // namespace
 
 class TestWindowsRoad : public QObject
@@ -47,12 +61,11 @@ class TestWindowsRoad : public QObject
 private slots:
     void connectMeasureAndFile()
     {
-        const QString com = qEnvironmentVariable("STADIOLINK_SIM_ADDRESS",
-                                                 qEnvironmentVariable("STADIOLINK_TEST_COM"));
+        const QString address = qEnvironmentVariable("STADIOLINK_SIM_ADDRESS");
         const QString csv = qEnvironmentVariable("STADIOLINK_CADSERVER_CSV");
         const int serverPort = qEnvironmentVariableIntValue("STADIOLINK_CADSERVER_PORT");
-        QVERIFY2(!com.isEmpty() && !csv.isEmpty() && serverPort, "run under with-tools --cadserver --sim (or --sim-tcp)");
-        qputenv(SettingsDialog::offeredPortsVariable, com.toLocal8Bit());
+        QVERIFY2(!address.isEmpty() && !csv.isEmpty() && serverPort, "run under with-tools --cadserver --sim-tcp");
+        qputenv(SettingsDialog::offeredPortsVariable, address.toLocal8Bit());
 
         Localization::instance = new Localization;
         QTemporaryDir journals;
@@ -61,8 +74,7 @@ private slots:
             w.journal()->setFolder(journals.path());
             w.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w));
-            Localization::instance->setLanguage(QStringLiteral("en"));
-            QCOMPARE(w.settingsDialog()->portCombo()->currentText(), com);
+            QCOMPARE(w.settingsDialog()->portCombo()->currentText(), address);
             w.settingsDialog()->serverPortEdit()->setText(QString::number(serverPort));
             w.ui().sessionEdit->setText(QStringLiteral("Съёмка"));
             w.ui().groupEdit->setText(QStringLiteral("G1"));
@@ -70,9 +82,9 @@ private slots:
 
             w.ui().actionConnect->trigger();
             QTRY_COMPARE_WITH_TIMEOUT(w.ui().serialNumberLabel->text(),
-                                      QStringLiteral("Serial number: 1234567"), 20000);
+                                      QStringLiteral("Серийный номер: 1234567"), 20000);
             QTRY_COMPARE_WITH_TIMEOUT(w.ui().serverStatusLabel->text(),
-                                      QStringLiteral("Connected to the server"), 20000);
+                                      QStringLiteral("Подключено к серверу"), 20000);
 
             w.ui().measButton->click();
             // The simulator's first target lies at (10, 5, 1.2); the
@@ -92,6 +104,17 @@ private slots:
             QVERIFY(journal.startsWith(journals.path()));
             QTRY_VERIFY_WITH_TIMEOUT(readAll(journal).contains(",confirmed\r\n"), 20000);
             QVERIFY(readAll(journal).contains(",Съёмка,G1,P1,"));
+            // The window's own polls come back over the network too.
+            QTRY_VERIFY_WITH_TIMEOUT(!w.ui().xEdit->text().isEmpty() && !w.ui().yEdit->text().isEmpty(), 20000);
+            saveScreen(&w, QStringLiteral("windows_ru.png"));
+
+            // Connected, in the other language: the state is named anew.
+            w.ui().actionLanguageEn->trigger();
+            QCOMPARE(w.ui().serialNumberLabel->text(), QStringLiteral("Serial number: 1234567"));
+            QCOMPARE(w.ui().serverStatusLabel->text(), QStringLiteral("Connected to the server"));
+            QTRY_VERIFY_WITH_TIMEOUT(w.ui().temperatureLabel->text().startsWith(QStringLiteral("Device temperature: 21.3")),
+                                     20000);
+            saveScreen(&w, QStringLiteral("windows_en.png"));
 
             w.ui().actionDisconnect->trigger();
             QTRY_VERIFY_WITH_TIMEOUT(!w.isClosing() && w.ui().actionConnect->isEnabled(), 20000);
