@@ -95,6 +95,20 @@ QStringList list(const QString &folder)
     return ordered;
 }
 
+namespace {
+// The host name as QLockFile writes it into a lock here: the computer's
+// NetBIOS name on Windows (upper case, at most 15 characters), the
+// host name elsewhere.
+QString lockHostName()
+{
+#ifdef Q_OS_WIN
+    return qEnvironmentVariable("COMPUTERNAME");
+#else
+    return QSysInfo::machineHostName();
+#endif
+}
+} // namespace
+
 RunState runState(const QString &folder, const QString &run)
 {
     if (run.isEmpty())
@@ -107,7 +121,7 @@ RunState runState(const QString &folder, const QString &run)
     qint64 pid = 0;
     QString host, app;
     if (lock.getLockInfo(&pid, &host, &app) && pid == QCoreApplication::applicationPid()
-        && (host.isEmpty() || host == QSysInfo::machineHostName()))
+        && (host.isEmpty() || host.compare(lockHostName(), Qt::CaseInsensitive) == 0))
         return RunState::ThisProcess;
     // Taken only when the lock was stale (or has just been released).
     if (lock.tryLock(0)) {
