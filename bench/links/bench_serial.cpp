@@ -1,14 +1,18 @@
 // GeoCOM round trips per second against the simulated instrument answering
 // at once, over a pseudo-terminal and over TCP loopback: through the
 // instrument link (requests kept queued back to back, each reply matched by
-// its transaction id) and through a minimal write-line/read-line loop on the
-// same line.
+// its transaction id), through a minimal write-line/read-line loop on the
+// same line, and through the least an event-driven program does: a Qt event
+// loop woken by a socket notifier on the line, writing the next request as
+// soon as a reply line is in.
 //
 //   bench_serial <path to stadiolink-sim> [seconds per run, default 5]
 
 #include "serialporthandler.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
@@ -124,6 +128,37 @@ double rawRate(const QString &port, double seconds)
     return count / elapsed;
 }
 
+double notifierRate(const QString &port, double seconds)
+{
+    const int fd = openLine(port);
+    if (fd < 0)
+        return -1;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const char request[] = "%R1Q,5003,1:\r\n";
+    char buf[512];
+    long count = 0;
+    QElapsedTimer clock;
+    QEventLoop loop;
+    QSocketNotifier notifier(fd, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0 && buf[n - 1] == '\n') {
+            ++count;
+            if (clock.nsecsElapsed() >= qint64(seconds * 1e9))
+                loop.quit();
+            else if (::write(fd, request, sizeof request - 1) < 0)
+                loop.quit();
+        }
+    });
+    clock.start();
+    if (::write(fd, request, sizeof request - 1) < 0)
+        return -1;
+    loop.exec();
+    const double elapsed = clock.nsecsElapsed() / 1e9;
+    ::close(fd);
+    return count / elapsed;
+}
+
 bool run(const char *simulator, bool tcp, double seconds)
 {
     QProcess sim;
@@ -138,6 +173,8 @@ bool run(const char *simulator, bool tcp, double seconds)
     const QString port = QString::fromLocal8Bit(sim.readLine()).trimmed();
     const double raw = rawRate(port, seconds);
     QThread::msleep(200); // the simulator takes the next connection
+    const double notified = notifierRate(port, seconds);
+    QThread::msleep(200);
     const double link = linkRate(port, seconds, raw);
     sim.terminate();
     sim.waitForFinished(3000);
@@ -148,7 +185,9 @@ bool run(const char *simulator, bool tcp, double seconds)
     const char *what = tcp ? "TCP loopback" : "pseudo-terminal";
     std::printf("%s: GeoCOM round trips/s through the instrument link: %.0f\n", what, link);
     std::printf("%s: GeoCOM round trips/s, minimal write/read loop:    %.0f\n", what, raw);
-    std::printf("%s: ratio link / minimal loop: %.2f\n", what, link / raw);
+    std::printf("%s: GeoCOM round trips/s, minimal Qt event loop:   %.0f\n", what, notified);
+    std::printf("%s: ratio link / minimal loop: %.2f; link / minimal Qt event loop: %.2f\n", what,
+                link / raw, link / notified);
     return true;
 }
 
