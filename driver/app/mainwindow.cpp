@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -69,6 +70,10 @@ MainWindow::MainWindow(const QString &deviceName, QWidget *parent) : QMainWindow
         if (m_serverWanted && m_serialPortHandler && !m_client)
             startServerLink(true);
     });
+
+    for (bool on : {false, true})
+        laserIcon(on).pixmap(m_ui.actionLaser->icon().actualSize(QSize(64, 64)));
+    m_ui.actionLaser->setIcon(laserIcon(false));
 
     connectSignals();
     setControlsEnabled(false);
@@ -596,22 +601,26 @@ void MainWindow::refreshServerStatus()
     QLabel *label = m_ui.serverStatusLabel;
     label->setEnabled(m_serverGreeted);
     QString tip;
+    QString style;
     if (m_serverGreeted) {
         label->setText(tr("Connected to the server"));
-        label->setStyleSheet(QStringLiteral("color: green;"));
+        style = QStringLiteral("color: green;");
     } else if (m_reconnecting) {
         if (m_reconnectTimer->isActive())
             label->setText(tr("Reconnecting to the server: next try at %1")
                                .arg(m_nextTry.toString(QStringLiteral("HH:mm:ss"))));
         else
             label->setText(tr("Reconnecting to the server ..."));
-        label->setStyleSheet(QStringLiteral("color: #b35900;"));
+        style = QStringLiteral("color: #b35900;");
         if (!m_lastTryError.isEmpty())
             tip = tr("The last try: %1").arg(m_lastTryError);
     } else {
         label->setText(tr("There is no connection to the server"));
-        label->setStyleSheet(QStringLiteral("color: red;"));
+        style = QStringLiteral("color: red;");
     }
+    // A new style sheet polishes the label again: only when it changes.
+    if (label->styleSheet() != style)
+        label->setStyleSheet(style);
     label->setToolTip(tip);
     m_ui.actionReconnect->setEnabled(m_serialPortHandler && !m_closingLink
                                      && (m_reconnecting || !m_client));

@@ -23,6 +23,7 @@ class Journal;
 struct JournalRecord;
 struct UnsentPoints;
 template <typename T> class QFutureWatcher;
+class QIcon;
 class QLineEdit;
 class QTimer;
 class SerialPortHandler;
@@ -174,6 +175,7 @@ private:
     void quietInstrument();
     void dropPollTimer();
     void setServerStatus(bool on);
+    static const QIcon &laserIcon(bool on);
     // Minimum width of the four name fields from the texts they will show.
     void fitFieldWidths(const QList<QPair<QLineEdit *, QString>> &texts);
     void handlerCommandError(const QString &text);

@@ -21,6 +21,16 @@ const double speedStep = 0.01;                  // rad/s per slider step
 const double fineAdjustRange = 0.7853981633974483; // pi/4 rad each way
 }
 
+// The two laser icons, read once: decoding an .ico from the resources takes
+// milliseconds, which a click must not wait for (the window reads both while
+// it is built).
+const QIcon &MainWindow::laserIcon(bool on)
+{
+    static const QIcon icons[2] = {QIcon(QStringLiteral(":/images/laser off.ico")),
+                                   QIcon(QStringLiteral(":/images/laser on.ico"))};
+    return icons[on ? 1 : 0];
+}
+
 void MainWindow::handlerActionLaserTriggered()
 {
     if (!m_serialPortHandler)
@@ -28,10 +38,10 @@ void MainWindow::handlerActionLaserTriggered()
     laserOn = !laserOn;
     if (laserOn) {
         m_serialPortHandler->enqueue(EDM_Laserpointer, {1});
-        m_ui.actionLaser->setIcon(QIcon(QStringLiteral(":/images/laser on.ico")));
+        m_ui.actionLaser->setIcon(laserIcon(true));
     } else {
         m_serialPortHandler->enqueue(EDM_Laserpointer, {0});
-        m_ui.actionLaser->setIcon(QIcon(QStringLiteral(":/images/laser off.ico")));
+        m_ui.actionLaser->setIcon(laserIcon(false));
     }
     m_ui.actionLaser->setText(MainWindowUi::laserText(laserOn));
 }
